@@ -137,6 +137,10 @@ function(mm_fuzzer name)
   target_link_libraries(${name} PRIVATE ${A_LIBS} mm_warnings)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  if(NOT TARGET mm_fuzzers)
+    add_custom_target(mm_fuzzers)
+  endif()
+  add_dependencies(mm_fuzzers ${name})
 endfunction()
 
 # The CMake package (find_package(multimedia) with mm:: targets) for every library.
