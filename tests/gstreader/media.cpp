@@ -1,0 +1,226 @@
+#include "media.hpp"
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <stdexcept>
+
+namespace gstreader_test {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One scratch folder per test process, removed when the process ends.
+struct ScratchFolder {
+    fs::path path;
+    ScratchFolder() {
+        path = fs::temp_directory_path() / ("gstreader-test-" + std::to_string(::getpid()));
+        fs::create_directories(path);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+const fs::path& scratch() {
+    static ScratchFolder folder;
+    return folder.path;
+}
+
+void ensureGst() {
+    static const bool ready = [] {
+        gst_init(nullptr, nullptr);
+        return true;
+    }();
+    (void)ready;
+}
+
+struct ElementUnref {
+    void operator()(GstElement* e) const { gst_object_unref(e); }
+};
+using Element = std::unique_ptr<GstElement, ElementUnref>;
+
+Element launch(const std::string& description) {
+    ensureGst();
+    GError* error = nullptr;
+    GstElement* raw = gst_parse_launch(description.c_str(), &error);
+    if (error != nullptr) {
+        std::string message = error->message;
+        g_error_free(error);
+        if (raw != nullptr) {
+            gst_object_unref(raw);
+        }
+        throw std::runtime_error("cannot build pipeline '" + description + "': " + message);
+    }
+    gst_object_ref_sink(raw);
+    return Element(raw);
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+}
+
+}  // namespace
+
+std::string makeMedia(const std::string& fileName, const std::string& description) {
+    static std::map<std::string, std::string> made;
+    auto found = made.find(fileName);
+    if (found != made.end()) {
+        return found->second;
+    }
+    const std::string out = (scratch() / fileName).string();
+    std::string text = description;
+    replaceAll(text, "@OUT@", "\"" + out + "\"");
+    Element pipeline = launch(text);
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline.get());
+    GstMessage* message = gst_bus_timed_pop_filtered(
+        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+    if (message != nullptr) {
+        gst_message_unref(message);
+    }
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    if (!ok) {
+        throw std::runtime_error("pipeline did not finish: " + text);
+    }
+    made[fileName] = out;
+    return out;
+}
+
+std::string theoraFile(int frames, bool withAudio) {
+    const std::string name =
+        "theora-" + std::to_string(frames) + (withAudio ? "-av" : "") + ".ogv";
+    std::string description =
+        "videotestsrc num-buffers=" + std::to_string(frames) +
+        " pattern=ball ! video/x-raw,width=64,height=48,framerate=25/1 ! theoraenc "
+        "keyframe-freq=16 keyframe-force=16 ! queue ! mux. oggmux name=mux ! filesink location=@OUT@";
+    if (withAudio) {
+        // Audio a little longer than the video would make the duration the
+        // audio's: keep it shorter.
+        description += " audiotestsrc num-buffers=" + std::to_string(frames * 44100 / 25 / 1024 - 1) +
+                       " samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! "
+                       "vorbisenc ! queue ! mux.";
+    }
+    return makeMedia(name, description);
+}
+
+std::string narrowFile() {
+    return makeMedia("narrow.ogv",
+                     "videotestsrc num-buffers=12 pattern=snow ! "
+                     "video/x-raw,width=5,height=6,framerate=10/1 ! theoraenc ! oggmux ! "
+                     "filesink location=@OUT@");
+}
+
+std::string mjpegAviFile() {
+    return makeMedia("mjpeg.avi",
+                     "videotestsrc num-buffers=20 pattern=ball ! "
+                     "video/x-raw,width=32,height=24,framerate=10/1 ! jpegenc ! avimux ! "
+                     "filesink location=@OUT@");
+}
+
+std::string audioOnlyFile() {
+    return makeMedia("audio.ogg",
+                     "audiotestsrc num-buffers=30 ! audioconvert ! vorbisenc ! oggmux ! "
+                     "filesink location=@OUT@");
+}
+
+std::string stillImageFile() {
+    return makeMedia("still.jpg",
+                     "videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,width=40,height=30 ! "
+                     "jpegenc ! filesink location=@OUT@");
+}
+
+std::string truncatedCopy(const std::string& source, std::size_t bytes, const std::string& name) {
+    std::ifstream in(source, std::ios::binary);
+    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (data.size() > bytes) {
+        data.resize(bytes);
+    }
+    const std::string out = (scratch() / name).string();
+    std::ofstream(out, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    return out;
+}
+
+std::string corruptedCopy(const std::string& source, std::size_t offset, const std::string& name) {
+    std::ifstream in(source, std::ios::binary);
+    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::mt19937 gen(12345);
+    for (std::size_t i = offset; i < data.size(); ++i) {
+        data[i] = static_cast<char>(gen());
+    }
+    const std::string out = (scratch() / name).string();
+    std::ofstream(out, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    return out;
+}
+
+Decoded decodeReference(const std::string& path) {
+    Element pipeline = launch("filesrc location=\"" + path +
+                              "\" ! decodebin ! videoconvert ! video/x-raw,format=RGB ! "
+                              "appsink name=sink sync=false");
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink");
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    Decoded decoded;
+    for (;;) {
+        GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 20 * GST_SECOND);
+        if (sample == nullptr) {
+            const bool eos = gst_app_sink_is_eos(GST_APP_SINK(sink));
+            gst_object_unref(sink);
+            gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+            if (!eos) {
+                throw std::runtime_error("reference decode failed for " + path);
+            }
+            return decoded;
+        }
+        GstVideoInfo info;
+        gst_video_info_from_caps(&info, gst_sample_get_caps(sample));
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        GstMapInfo map;
+        gst_buffer_map(buffer, &map, GST_MAP_READ);
+        decoded.width = GST_VIDEO_INFO_WIDTH(&info);
+        decoded.height = GST_VIDEO_INFO_HEIGHT(&info);
+        const std::size_t row = static_cast<std::size_t>(decoded.width) * 3;
+        const std::size_t stride = static_cast<std::size_t>(GST_VIDEO_INFO_PLANE_STRIDE(&info, 0));
+        DecodedFrame frame;
+        frame.pts = GST_BUFFER_PTS(buffer);
+        frame.rgb.resize(row * static_cast<std::size_t>(decoded.height));
+        for (int y = 0; y < decoded.height; ++y) {
+            std::copy(map.data + y * stride, map.data + y * stride + row, frame.rgb.begin() + y * row);
+        }
+        gst_buffer_unmap(buffer, &map);
+        gst_sample_unref(sample);
+        decoded.frames.push_back(std::move(frame));
+    }
+}
+
+std::vector<std::uint8_t> toColumnMajorPlanes(const std::vector<std::uint8_t>& rgb, int width,
+                                              int height) {
+    const std::size_t w = static_cast<std::size_t>(width);
+    const std::size_t h = static_cast<std::size_t>(height);
+    std::vector<std::uint8_t> out(rgb.size());
+    for (std::size_t y = 0; y < h; ++y)
+        for (std::size_t x = 0; x < w; ++x)
+            for (std::size_t c = 0; c < 3; ++c)
+                out[c * h * w + x * h + y] = rgb[(y * w + x) * 3 + c];
+    return out;
+}
+
+std::u16string toU16(const std::string& text) {
+    return std::u16string(text.begin(), text.end());  // test paths are ASCII
+}
+
+}  // namespace gstreader_test

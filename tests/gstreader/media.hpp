@@ -1,0 +1,52 @@
+#pragma once
+// Test media made by GStreamer itself, and an independent decode of a file
+// to RGB frames with their timestamps, to hold the reader's answers against.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace gstreader_test {
+
+// Runs a gst-launch style description to its end (at most 60 s) and answers
+// the path of `fileName` in the test's scratch folder; the description names
+// that path as `@OUT@`. Made once per process per file name.
+std::string makeMedia(const std::string& fileName, const std::string& description);
+
+// Theora in Ogg, 64 x 48 at 25 frames/s, a moving ball, keyframes every 16
+// frames, `frames` frames; with `withAudio` a Vorbis stream as well.
+std::string theoraFile(int frames = 60, bool withAudio = false);
+// Theora in Ogg, width 5 (RGB rows of 15 bytes, padded to 16 by GStreamer).
+std::string narrowFile();
+// Motion-JPEG in AVI, 32 x 24 at 10 frames/s.
+std::string mjpegAviFile();
+// Vorbis in Ogg, no video.
+std::string audioOnlyFile();
+// A single JPEG picture: its caps carry frame rate 0/1.
+std::string stillImageFile();
+// The first `bytes` bytes of `source`, under a new name.
+std::string truncatedCopy(const std::string& source, std::size_t bytes, const std::string& name);
+// `source` with its bytes from `offset` on replaced by noise.
+std::string corruptedCopy(const std::string& source, std::size_t offset, const std::string& name);
+
+struct DecodedFrame {
+    std::uint64_t pts = 0;           // nanoseconds
+    std::vector<std::uint8_t> rgb;   // packed rows, no padding
+};
+
+struct Decoded {
+    int width = 0;
+    int height = 0;
+    std::vector<DecodedFrame> frames;
+};
+
+// Every frame of the file through decodebin ! videoconvert ! RGB appsink.
+Decoded decodeReference(const std::string& path);
+
+// The default layout by its definition: sample (y, x, c) at c*H*W + x*H + y.
+std::vector<std::uint8_t> toColumnMajorPlanes(const std::vector<std::uint8_t>& rgb, int width,
+                                              int height);
+
+std::u16string toU16(const std::string& text);
+
+}  // namespace gstreader_test

@@ -1,0 +1,93 @@
+#pragma once
+// The GStreamer back end of the video reader: a playbin pipeline whose video
+// goes to an appsink delivering packed RGB frames, read one by one into
+// caller memory in row-major interleaved or the frame library's default
+// layout. GStreamer types stay opaque here so that users of this header need
+// nothing but the reader interface.
+
+#include <common/export.hpp>
+#include <videoreader/ivideoreader.hpp>
+#include <videoreader/videoreaderexceptions.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+typedef struct _GstElement GstElement;
+typedef struct _GstSample GstSample;
+
+namespace pixcapframekit {
+class IFrame;
+}
+
+namespace qsVideoReader {
+
+class MM_EXPORT GstReader : public IVideoReader {
+public:
+    // Initialises GStreamer; throws PluginRequirementException when it cannot.
+    GstReader();
+    ~GstReader() override;
+
+    GstReader(const GstReader&) = delete;
+    GstReader& operator=(const GstReader&) = delete;
+
+    void open(const std::u16string& fileName, bool openFlag) override;
+    void startFromBeginning() override;
+    void seekToTime(double seconds) override;
+    void readFrame(bool rowMajorInterleaved, void* destination) override;
+    void close() override;
+    std::size_t getHeight() override;
+    std::size_t getWidth() override;
+    double getFrameRate() override;
+    double getDuration() override;
+    unsigned int getBitsPerPixel() override;
+    std::u16string getVideoFormat() override;
+    std::u16string getVideoCodec() override;
+    std::u16string getAudioCodec() override;
+    double getNumAudioChannels() override;
+    std::size_t getNumColorChannels() override;
+    bool hasAudio() override;
+    bool hasVideo() override;
+    double getCurrentTime() override;
+    bool isEndOfStream() override;
+    bool getOpenFlag() override;
+    VideoDataType getVideoDataType() override;
+
+private:
+    using SampleHandle = std::shared_ptr<GstSample>;
+
+    void createVideoElements();
+    void startPlayback();
+    void shutdown();
+    void clearSamples();
+    // Next sample of the appsink, or null at the end of the stream; throws
+    // ReadFailedException when the pipeline can deliver neither.
+    SampleHandle pull();
+    void seek(std::uint64_t positionNs);
+    int currentStream(const char* property);
+    std::u16string streamCodec(const char* indexProperty, const char* signal, const char* tag);
+    void copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void* destination);
+    bool pipelineFailed();
+
+    std::u16string fileName;
+    std::size_t height = 0;
+    std::size_t width = 0;
+    double frameRate = 0.0;
+    std::shared_ptr<GstElement> pipeline;
+    GstElement* appsink = nullptr;
+    std::unique_ptr<pixcapframekit::IFrame> frame;
+    std::deque<SampleHandle> samples;
+    bool started = false;
+    double currentTime = 0.0;
+    bool endOfStream = false;
+    bool openFlag = false;
+    // An error message came from the pipeline: no sample will follow.
+    bool streamFailed = false;
+};
+
+// Makes a GstReader; the caller owns it and deletes it through the interface.
+MM_EXPORT IVideoReader* createGstReaderInstance();
+
+}  // namespace qsVideoReader

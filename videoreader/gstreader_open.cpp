@@ -1,0 +1,304 @@
+// GstReader: GStreamer start-up, building and prerolling the pipeline, and
+// the properties read from it.
+
+#include <videoreader/gstreader.hpp>
+
+#include <videoreader/gsthandles.hpp>
+
+#include <platform/framekit/framekit.hpp>
+#include <platform/i18n/i18n.hpp>
+
+#include <gst/app/gstappsink.h>
+
+namespace qsVideoReader {
+
+namespace {
+
+constexpr GstClockTime STATE_WAIT_NS = 5000000000ULL;  // 5 seconds
+constexpr int CAPS_STRUCTURE_ATTEMPTS = 6;
+
+std::string toUtf8(const std::u16string& text) {
+    if (text.empty()) {
+        return std::string();
+    }
+    return vq::i18n::codecvt_ustring_to_string("UTF-8", true).do_convert(text.data(), text.size());
+}
+
+// The URI playbin reads. A relative name is taken relative to the current
+// directory; g_filename_to_uri alone refuses it.
+std::shared_ptr<gchar> fileUri(const std::string& utf8Name) {
+    if (utf8Name.empty()) {
+        return gst::adoptString(nullptr);
+    }
+    if (g_path_is_absolute(utf8Name.c_str())) {
+        return gst::adoptString(g_filename_to_uri(utf8Name.c_str(), nullptr, nullptr));
+    }
+    auto absolute = gst::adoptString(g_canonicalize_filename(utf8Name.c_str(), nullptr));
+    return gst::adoptString(g_filename_to_uri(absolute.get(), nullptr, nullptr));
+}
+
+}  // namespace
+
+GstReader::GstReader() {
+    GError* error = nullptr;
+    gboolean ok = gst_init_check(nullptr, nullptr, &error);
+    if (error != nullptr) {
+        g_error_free(error);
+        ok = FALSE;
+    }
+    if (!ok) {
+        throw PluginRequirementException("Gstreamer version 0.10.0");
+    }
+    gst_segtrap_set_enabled(FALSE);
+}
+
+GstReader::~GstReader() {
+    clearSamples();
+    try {
+        shutdown();
+    } catch (...) {
+    }
+    frame.reset();
+    pipeline.reset();
+}
+
+IVideoReader* createGstReaderInstance() {
+    return new GstReader();
+}
+
+void GstReader::open(const std::u16string& name, bool flag) {
+    fileName = name;
+    openFlag = flag;
+    try {
+        createVideoElements();
+        startPlayback();
+    } catch (...) {
+        clearSamples();
+        try {
+            shutdown();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void GstReader::startPlayback() {
+    if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        throw ReadFailedException();
+    }
+    const GstStateChangeReturn state =
+        gst_element_get_state(pipeline.get(), nullptr, nullptr, STATE_WAIT_NS);
+    if (state == GST_STATE_CHANGE_FAILURE || state == GST_STATE_CHANGE_NO_PREROLL) {
+        throw ReadFailedException();
+    }
+}
+
+void GstReader::createVideoElements() {
+    static const char* const fn = "createVideoElements";
+
+    // A reader opened a second time starts from a clean slate: the earlier
+    // pipeline is stopped before it is released, and nothing learnt from the
+    // earlier file survives.
+    clearSamples();
+    shutdown();
+    pipeline.reset();
+    appsink = nullptr;
+    frame.reset();
+    height = 0;
+    width = 0;
+    frameRate = 0.0;
+    started = false;
+    endOfStream = false;
+    currentTime = 0.0;
+    streamFailed = false;
+
+    auto uri = fileUri(toUtf8(fileName));
+
+    auto playbin = gst::sinkElement(gst_element_factory_make("playbin", "qsxplaybin"));
+    if (!playbin) {
+        throw InitializationFailedException();
+    }
+    pipeline = playbin;
+    QS_GST_INFO(fn, "Playbin has been created");
+
+    // Held by us until playbin takes its own reference as its video sink.
+    auto sink = gst::sinkElement(gst_element_factory_make("appsink", "qsxvideoappsink"));
+    if (!sink) {
+        throw InitializationFailedException();
+    }
+    appsink = sink.get();
+    GstAppSink* app = GST_APP_SINK(appsink);
+
+    auto caps = gst::adoptMiniObject(gst_caps_from_string("video/x-raw, format = {RGB}"));
+    gst_app_sink_set_caps(app, caps.get());
+    QS_GST_INFO(fn, "RGB caps set on the Appsink");
+
+    // One buffer and no dropping: the streaming thread waits for each pull,
+    // so decoding runs at most one frame ahead and never skips one.
+    gst_app_sink_set_max_buffers(app, 1);
+    gst_app_sink_set_drop(app, FALSE);
+    QS_GST_INFO(fn, "Appsink has been created");
+
+    g_object_set(pipeline.get(), "uri", uri.get(), nullptr);
+    uri.reset();
+    g_object_set(pipeline.get(), "video-sink", appsink, nullptr);
+    sink.reset();
+
+    // Audio and subtitles are decoded and discarded.
+    g_object_set(pipeline.get(), "audio-sink",
+                 gst_element_factory_make("fakesink", "qsxfakeaudiosink"), nullptr);
+    g_object_set(pipeline.get(), "text-sink",
+                 gst_element_factory_make("fakesink", "qsxfaketextsink"), nullptr);
+
+    // Without a clock frames come as fast as they are pulled, not in real time.
+    gst_pipeline_use_clock(GST_PIPELINE(pipeline.get()), nullptr);
+    QS_GST_INFO(fn, "playbin initialization has been completed");
+
+    if (gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        throw UnexpectedException("Unable to initialize the video properties");
+    }
+    const GstStateChangeReturn paused =
+        gst_element_get_state(pipeline.get(), nullptr, nullptr, STATE_WAIT_NS);
+    if (paused == GST_STATE_CHANGE_FAILURE || paused == GST_STATE_CHANGE_NO_PREROLL) {
+        throw UnexpectedException("Unable to initialize the video properties");
+    }
+    QS_GST_INFO(fn, "playbin successfully changed to paused");
+
+    if (!hasVideo()) {
+        return;
+    }
+
+    auto pad = gst::adoptPad(gst_element_get_static_pad(appsink, "sink"));
+    if (!pad) {
+        throw InitializationFailedException();
+    }
+    auto videoCaps = gst::adoptMiniObject(gst_pad_get_current_caps(pad.get()));
+    if (!videoCaps) {
+        throw InitializationFailedException();
+    }
+    QS_GST_INFO(fn, "Obtain the videoCaps from the appsink");
+
+    GstStructure* structure = nullptr;  // transfer none: owned by the caps
+    for (int attempt = 0; attempt < CAPS_STRUCTURE_ATTEMPTS && structure == nullptr; ++attempt) {
+        structure = gst_caps_get_structure(videoCaps.get(), 0);
+    }
+    if (structure == nullptr) {
+        throw InitializationFailedException();
+    }
+    QS_GST_INFO(fn, "Obtain the videoCapsStruct from the videoCaps");
+
+    gint value = 0;
+    if (gst_structure_get_int(structure, "height", &value)) {
+        height = static_cast<std::size_t>(value < 0 ? 0 : value);
+    }
+    if (gst_structure_get_int(structure, "width", &value)) {
+        width = static_cast<std::size_t>(value < 0 ? 0 : value);
+    }
+    gint num = 0;
+    gint den = 0;
+    if (gst_structure_get_fraction(structure, "framerate", &num, &den) && den != 0) {
+        frameRate = static_cast<double>(num) / static_cast<double>(den);
+    }
+    videoCaps.reset();
+
+    frame = pixcapframekit::frameFactory(
+        static_cast<pixcapframekit::frametypes::FRAMETYPE>(0x1030000), static_cast<int>(width),
+        static_cast<int>(height));
+    if (!frame) {
+        throw InitializationFailedException();
+    }
+    pad.reset();
+}
+
+int GstReader::currentStream(const char* property) {
+    gint index = -1;
+    if (pipeline) {
+        g_object_get(pipeline.get(), property, &index, nullptr);
+    }
+    return index;
+}
+
+bool GstReader::hasVideo() {
+    return currentStream("current-video") != -1;
+}
+
+bool GstReader::hasAudio() {
+    return currentStream("current-audio") != -1;
+}
+
+double GstReader::getDuration() {
+    gint64 ns = 0;
+    if (pipeline && gst_element_query_duration(pipeline.get(), GST_FORMAT_TIME, &ns)) {
+        const double seconds = static_cast<double>(ns) / 1e9;
+        QS_GST_INFO("getDuration", "Duration in seconds is %f", seconds);
+        return seconds;
+    }
+    QS_GST_WARNING("getDuration", "Could not determine pipeline duration");
+    return -1.0;
+}
+
+std::u16string GstReader::streamCodec(const char* indexProperty, const char* signal,
+                                      const char* tag) {
+    const gint index = currentStream(indexProperty);
+    if (!pipeline) {
+        return std::u16string();
+    }
+    GstTagList* list = nullptr;
+    g_signal_emit_by_name(pipeline.get(), signal, index, &list);
+    auto tags = gst::adoptMiniObject(list);  // transfer full
+    if (!tags) {
+        return std::u16string();
+    }
+    gchar* raw = nullptr;
+    if (!gst_tag_list_get_string(tags.get(), tag, &raw)) {
+        return std::u16string();
+    }
+    auto text = gst::adoptString(raw);
+    return vq::i18n::to_ustring(text.get());
+}
+
+std::u16string GstReader::getVideoCodec() {
+    return streamCodec("current-video", "get-video-tags", "video-codec");
+}
+
+std::u16string GstReader::getAudioCodec() {
+    return streamCodec("current-audio", "get-audio-tags", "audio-codec");
+}
+
+std::size_t GstReader::getHeight() {
+    return height;
+}
+
+std::size_t GstReader::getWidth() {
+    return width;
+}
+
+double GstReader::getFrameRate() {
+    return frameRate;
+}
+
+unsigned int GstReader::getBitsPerPixel() {
+    return hasVideo() ? 24u : 0u;
+}
+
+std::u16string GstReader::getVideoFormat() {
+    return hasVideo() ? vq::i18n::to_ustring("RGB24") : std::u16string();
+}
+
+std::size_t GstReader::getNumColorChannels() {
+    return hasVideo() ? 3u : 0u;
+}
+
+double GstReader::getNumAudioChannels() {
+    return 0.0;
+}
+
+VideoDataType GstReader::getVideoDataType() {
+    return static_cast<VideoDataType>(3);
+}
+
+bool GstReader::getOpenFlag() {
+    return openFlag;
+}
+
+}  // namespace qsVideoReader
