@@ -1,0 +1,250 @@
+#include <platform/mj2kdecoder/mj2kdecoder.hpp>
+#include <platform/mj2kdecoder/mj2reader.hpp>
+
+#include <platform/i18n/i18n.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <limits>
+
+namespace qsVideoReader {
+
+IVideoReader* createMj2000ReaderInstance() { return new mj2k::Mj2000Reader(); }
+
+}  // namespace qsVideoReader
+
+namespace mj2k {
+
+using namespace qsVideoReader;
+
+namespace {
+
+std::u16string ascii16(const std::string& text) {
+    std::u16string out;
+    for (char ch : text) out.push_back(static_cast<unsigned char>(ch));
+    return out;
+}
+
+// Codec names are four-character codes; trailing blanks and zeros are padding.
+std::u16string codecName(std::string code) {
+    while (!code.empty() && (code.back() == ' ' || code.back() == '\0')) code.pop_back();
+    return ascii16(code);
+}
+
+[[noreturn]] void throwFor(const ParseResult& r) {
+    switch (r.status) {
+        case ParseStatus::NoVideo: throw NoVideoException("NoVideo: " + r.detail);
+        case ParseStatus::UnknownCodec: throw UnknownCodecException("UnknownCodec: " + r.detail);
+        case ParseStatus::NoMovie: throw FileCorruptException("FileCorrupt: not a Motion JPEG 2000 file (" + r.detail + ")");
+        default: throw FileCorruptException("FileCorrupt: " + r.detail);
+    }
+}
+
+}  // namespace
+
+bool Mj2000Reader::readBytes(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+    if (!file_ || offset > fileSize_ || n > fileSize_ - offset) return false;
+    int fd = fileno(file_.get());
+    while (n > 0) {
+        ssize_t got = ::pread(fd, out, n, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        out += got;
+        offset += static_cast<std::uint64_t>(got);
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+void Mj2000Reader::open(const std::u16string& fileName, bool openFlag) {
+    close();
+    movie_ = Movie{};
+    format_ = FrameFormat{};
+    openFlag_ = openFlag;
+    next_ = 0;
+    endOfStream_ = false;
+    currentTime_ = 0.0;
+
+    if (fileName.empty()) throw FileNotFoundException("FileNotFound: empty file name");
+    std::unique_ptr<std::FILE, FileCloser> file(vq::filesystem::fopen(fileName, "rb"));
+    if (!file) throw FileNotFoundException("FileNotFound: cannot open " + vq::i18n::ustring_to_utf8(fileName));
+    struct stat st;
+    if (::fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))
+        throw FileNotFoundException("FileNotFound: not a regular file: " + vq::i18n::ustring_to_utf8(fileName));
+    file_ = std::move(file);
+    fileSize_ = static_cast<std::uint64_t>(st.st_size);
+
+    try {
+        std::uint64_t moovOffset = 0, moovSize = 0;
+        ReadAt read = [this](std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+            return readBytes(offset, out, n);
+        };
+        ParseResult r = locateMovie(read, fileSize_, moovOffset, moovSize);
+        if (!r.ok()) throwFor(r);
+        std::vector<std::uint8_t> moov(static_cast<std::size_t>(moovSize));
+        if (!readBytes(moovOffset, moov.data(), moov.size())) throw ReadFailedException();
+        r = parseMovie(ByteCursor(moov.data(), moov.size()), fileSize_, movie_);
+        if (!r.ok()) throwFor(r);
+
+        const VideoTrack& v = movie_.video;
+        if (!v.samples.empty()) {
+            // The first sample tells the picture size, channels and depth.
+            if (!readSample(v.samples.front())) throw FileCorruptException("FileCorrupt: cannot read the first sample");
+            Codestream cs;
+            if (!findCodestream(sampleBytes_.data(), sampleBytes_.size(), cs))
+                throw FileCorruptException("FileCorrupt: the first sample holds no JPEG 2000 codestream");
+            ColourSpace colour = cs.colour != ColourSpace::Unknown ? cs.colour : v.colour;
+            if (!readHeader(cs.data, cs.size, colour, format_))
+                throw FileCorruptException("FileCorrupt: unreadable codestream header in the first sample");
+        } else {
+            // No frames: describe them from the sample entry.
+            format_.width = v.width;
+            format_.height = v.height;
+            format_.channels = v.components == 1 || v.components == 2 ? 1 : 3;
+            format_.precision = v.bitDepth ? v.bitDepth : 8;
+            format_.isSigned = v.isSigned;
+            format_.ycc = format_.channels == 3 && v.colour == ColourSpace::SYCC;
+        }
+    } catch (...) {
+        file_.reset();
+        movie_ = Movie{};
+        format_ = FrameFormat{};
+        throw;
+    }
+    opened_ = true;
+}
+
+bool Mj2000Reader::readSample(const Sample& sample) {
+    if (sample.size == 0 || sample.size > kMaxSampleSize) return false;
+    sampleBytes_.resize(sample.size);
+    return readBytes(sample.offset, sampleBytes_.data(), sampleBytes_.size());
+}
+
+bool Mj2000Reader::decodeInto(const Sample& sample, bool rowMajorInterleaved, void* destination) {
+    if (!readSample(sample)) return false;
+    Codestream cs;
+    if (!findCodestream(sampleBytes_.data(), sampleBytes_.size(), cs)) return false;
+    ImageHandle image = decode(cs.data, cs.size);
+    if (!image) return false;
+    return copyFrame(*image, format_, rowMajorInterleaved, destination);
+}
+
+void Mj2000Reader::startFromBeginning() {
+    if (!opened_) throw SeekFailedException();
+    next_ = 0;
+    endOfStream_ = false;
+}
+
+void Mj2000Reader::seekToTime(double seconds) {
+    if (!opened_) throw SeekFailedException();
+    endOfStream_ = false;
+    if (seconds == NO_START_TIME) return;  // reading goes on where it is
+    if (std::isnan(seconds)) throw SeekFailedException();
+    const auto& samples = movie_.video.samples;
+    if (seconds <= 0.0 || samples.empty()) {
+        next_ = 0;
+        return;
+    }
+    // The frame shown at `seconds` is the last one that starts at or before it;
+    // a tolerance of a millionth of a tick absorbs the rounding of k / rate.
+    double ticks = seconds * movie_.video.timescale + 1e-6;
+    const Sample& last = samples.back();
+    if (ticks >= double(last.time) + double(last.duration) && last.duration > 0) {
+        next_ = samples.size();  // past the end: the next read reports the end
+        return;
+    }
+    auto it = std::upper_bound(samples.begin(), samples.end(), ticks,
+                               [](double t, const Sample& s) { return t < double(s.time); });
+    next_ = it == samples.begin() ? 0 : static_cast<std::size_t>(it - samples.begin()) - 1;
+}
+
+void Mj2000Reader::readFrame(bool rowMajorInterleaved, void* destination) {
+    try {
+        if (!opened_) {
+            currentTime_ = std::numeric_limits<double>::infinity();
+            return;
+        }
+        const auto& samples = movie_.video.samples;
+        if (next_ >= samples.size()) {
+            endOfStream_ = true;
+            return;
+        }
+        const Sample& sample = samples[next_++];
+        if (decodeInto(sample, rowMajorInterleaved, destination))
+            currentTime_ = double(sample.time) / double(movie_.video.timescale);
+        else
+            currentTime_ = std::numeric_limits<double>::infinity();
+    } catch (...) {
+        currentTime_ = std::numeric_limits<double>::infinity();
+    }
+}
+
+void Mj2000Reader::close() {
+    file_.reset();
+    opened_ = false;
+    sampleBytes_.clear();
+    sampleBytes_.shrink_to_fit();
+}
+
+std::size_t Mj2000Reader::getHeight() { return format_.height; }
+std::size_t Mj2000Reader::getWidth() { return format_.width; }
+
+double Mj2000Reader::getFrameRate() {
+    const VideoTrack& v = movie_.video;
+    if (v.timescale == 0 || v.samples.empty()) return 0.0;
+    if (v.uniformDelta && v.samples.front().duration > 0) return double(v.timescale) / v.samples.front().duration;
+    if (v.duration == 0) return 0.0;
+    return double(v.samples.size()) * v.timescale / double(v.duration);
+}
+
+double Mj2000Reader::getDuration() {
+    const VideoTrack& v = movie_.video;
+    if (!movie_.hasVideo || v.timescale == 0) return -1.0;
+    return double(v.duration) / v.timescale;
+}
+
+void Mj2000Reader::requireDeliverableDepth() const {
+    if (movie_.hasVideo && format_.bytesPerSample() == 0)
+        throw BitDepthException("BitDepth: " + std::string(format_.isSigned ? "signed " : "") +
+                                std::to_string(format_.precision) + "-bit samples cannot be delivered");
+}
+
+unsigned int Mj2000Reader::getBitsPerPixel() {
+    requireDeliverableDepth();
+    return format_.channels * format_.bytesPerSample() * 8;
+}
+
+std::u16string Mj2000Reader::getVideoFormat() {
+    requireDeliverableDepth();
+    if (!movie_.hasVideo) return u"";
+    bool wide = format_.bytesPerSample() == 2;
+    if (format_.channels == 3) return wide ? u"RGB48" : u"RGB24";
+    return wide ? u"GRAY16" : u"GRAY8";
+}
+
+std::u16string Mj2000Reader::getVideoCodec() { return codecName(movie_.video.codec); }
+std::u16string Mj2000Reader::getAudioCodec() { return movie_.hasAudio ? codecName(movie_.audio.codec) : u""; }
+double Mj2000Reader::getNumAudioChannels() { return movie_.hasAudio ? double(movie_.audio.channels) : 0.0; }
+std::size_t Mj2000Reader::getNumColorChannels() { return format_.channels; }
+bool Mj2000Reader::hasAudio() { return movie_.hasAudio; }
+bool Mj2000Reader::hasVideo() { return movie_.hasVideo; }
+double Mj2000Reader::getCurrentTime() { return currentTime_; }
+bool Mj2000Reader::isEndOfStream() { return endOfStream_; }
+bool Mj2000Reader::getOpenFlag() { return openFlag_; }
+
+VideoDataType Mj2000Reader::getVideoDataType() {
+    switch (format_.bytesPerSample()) {
+        case 1: return multimedia::common::avbuffer::VIDEO_UINT8;
+        case 2: return multimedia::common::avbuffer::VIDEO_UINT16;
+        default:
+            // No type describes these samples: a value outside the enumeration,
+            // which callers leave alone; the depth getters say why.
+            return movie_.hasVideo ? static_cast<VideoDataType>(-1) : multimedia::common::avbuffer::VIDEO_UINT8;
+    }
+}
+
+}  // namespace mj2k

@@ -1,0 +1,68 @@
+#pragma once
+// The reader behind createMj2000ReaderInstance().
+
+#include <platform/mj2kdecoder/j2kcodec.hpp>
+#include <platform/mj2kdecoder/mj2boxes.hpp>
+#include <videoreader/ivideoreader.hpp>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace mj2k {
+
+// Largest sample read into memory.
+constexpr std::uint32_t kMaxSampleSize = 256u << 20;
+
+class Mj2000Reader final : public qsVideoReader::IVideoReader {
+public:
+    Mj2000Reader() = default;
+    ~Mj2000Reader() override = default;
+    Mj2000Reader(const Mj2000Reader&) = delete;
+    Mj2000Reader& operator=(const Mj2000Reader&) = delete;
+
+    void open(const std::u16string& fileName, bool openFlag) override;
+    void startFromBeginning() override;
+    void seekToTime(double seconds) override;
+    void readFrame(bool rowMajorInterleaved, void* destination) override;
+    void close() override;
+    std::size_t getHeight() override;
+    std::size_t getWidth() override;
+    double getFrameRate() override;
+    double getDuration() override;
+    unsigned int getBitsPerPixel() override;
+    std::u16string getVideoFormat() override;
+    std::u16string getVideoCodec() override;
+    std::u16string getAudioCodec() override;
+    double getNumAudioChannels() override;
+    std::size_t getNumColorChannels() override;
+    bool hasAudio() override;
+    bool hasVideo() override;
+    double getCurrentTime() override;
+    bool isEndOfStream() override;
+    bool getOpenFlag() override;
+    qsVideoReader::VideoDataType getVideoDataType() override;
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+
+    bool readBytes(std::uint64_t offset, std::uint8_t* out, std::size_t n);
+    bool readSample(const Sample& sample);
+    bool decodeInto(const Sample& sample, bool rowMajorInterleaved, void* destination);
+    void requireDeliverableDepth() const;
+
+    std::unique_ptr<std::FILE, FileCloser> file_;
+    std::uint64_t fileSize_ = 0;
+    bool opened_ = false;
+    bool openFlag_ = false;
+    Movie movie_;
+    FrameFormat format_;
+    std::size_t next_ = 0;  // index of the sample the next readFrame decodes
+    bool endOfStream_ = false;
+    double currentTime_ = 0.0;
+    std::vector<std::uint8_t> sampleBytes_;
+};
+
+}  // namespace mj2k
