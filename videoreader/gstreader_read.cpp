@@ -205,9 +205,19 @@ void GstReader::seekToTime(double seconds) {
     const double duration = getDuration();
     // Start three frame periods early: demuxers land on or before the asked
     // position only approximately, and the frame shown at the target may
-    // start before it.
+    // start before it. Closer to the start than that the seek goes to the
+    // start itself: a segment starting at the target would clip the shown
+    // frame's timestamp to the target and report a time the frame does not
+    // have. Without a frame rate there is no period to back off by, and the
+    // seek goes to the target.
     const double backOff = seconds - 3.0 * (1.0 / frameRate);
-    seek(backOff < 0.0 ? target : toNanoseconds(backOff));
+    std::uint64_t position = target;
+    if (backOff >= 0.0) {
+        position = toNanoseconds(backOff);
+    } else if (frameRate > 0.0 && std::isfinite(backOff)) {
+        position = 0;
+    }
+    seek(position);
 
     std::uint64_t lastPts = 0;
     for (;;) {

@@ -102,13 +102,14 @@ std::string makeMedia(const std::string& fileName, const std::string& descriptio
     return out;
 }
 
-std::string theoraFile(int frames, bool withAudio) {
-    const std::string name =
-        "theora-" + std::to_string(frames) + (withAudio ? "-av" : "") + ".ogv";
+std::string theoraFile(int frames, bool withAudio, int keyframeDistance) {
+    const std::string gop = std::to_string(keyframeDistance);
+    const std::string name = "theora-" + std::to_string(frames) + "-" + gop +
+                             (withAudio ? "-av" : "") + ".ogv";
     std::string description =
         "videotestsrc num-buffers=" + std::to_string(frames) +
         " pattern=ball ! video/x-raw,width=64,height=48,framerate=25/1 ! theoraenc "
-        "keyframe-freq=16 keyframe-force=16 ! queue ! mux. oggmux name=mux ! filesink location=@OUT@";
+        "keyframe-freq=" + gop + " keyframe-force=" + gop + " ! queue ! mux. oggmux name=mux ! filesink location=@OUT@";
     if (withAudio) {
         // Audio a little longer than the video would make the duration the
         // audio's: keep it shorter.
@@ -143,6 +144,14 @@ std::string stillImageFile() {
     return makeMedia("still.jpg",
                      "videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,width=40,height=30 ! "
                      "jpegenc ! filesink location=@OUT@");
+}
+
+std::string noFrameRateFile() {
+    return makeMedia("nofps.mkv",
+                     "videotestsrc num-buffers=10 pattern=ball ! "
+                     "video/x-raw,width=32,height=24,framerate=10/1 ! jpegenc ! "
+                     "capssetter caps=\"image/jpeg,framerate=(fraction)0/1\" ! matroskamux ! "
+                     "filesink location=@OUT@");
 }
 
 std::string truncatedCopy(const std::string& source, std::size_t bytes, const std::string& name) {

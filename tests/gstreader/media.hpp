@@ -13,17 +13,20 @@ namespace gstreader_test {
 // that path as `@OUT@`. Made once per process per file name.
 std::string makeMedia(const std::string& fileName, const std::string& description);
 
-// Theora in Ogg, 64 x 48 at 25 frames/s, a moving ball, keyframes every 16
-// frames, `frames` frames; with `withAudio` a Vorbis stream as well.
-std::string theoraFile(int frames = 60, bool withAudio = false);
+// Theora in Ogg, 64 x 48 at 25 frames/s, a moving ball, a keyframe every
+// `keyframeDistance` frames, `frames` frames; with `withAudio` a Vorbis
+// stream as well.
+std::string theoraFile(int frames = 60, bool withAudio = false, int keyframeDistance = 16);
 // Theora in Ogg, width 5 (RGB rows of 15 bytes, padded to 16 by GStreamer).
 std::string narrowFile();
 // Motion-JPEG in AVI, 32 x 24 at 10 frames/s.
 std::string mjpegAviFile();
 // Vorbis in Ogg, no video.
 std::string audioOnlyFile();
-// A single JPEG picture: its caps carry frame rate 0/1.
+// A single JPEG picture: its caps carry frame rate 0/1, it cannot seek.
 std::string stillImageFile();
+// Motion-JPEG in Matroska, 32 x 24, frames 0.1 s apart, caps frame rate 0/1.
+std::string noFrameRateFile();
 // The first `bytes` bytes of `source`, under a new name.
 std::string truncatedCopy(const std::string& source, std::size_t bytes, const std::string& name);
 // `source` with its bytes from `offset` on replaced by noise.
