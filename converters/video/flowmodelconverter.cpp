@@ -1,0 +1,113 @@
+#include <converters/video/flowmodelconverter.hpp>
+
+#include <converters/propertyvalues.hpp>
+#include <plugins/kit/videoframe.hpp>
+#include <common/avbuffer/avbuffer.hpp>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace video {
+
+namespace {
+
+using asyncioplugin::interfaces::IDataBuffer;
+using asyncioplugin::interfaces::IPropertyInfo;
+using asyncioplugin::converter_detail::propertyOf;
+using asyncioplugin::converter_detail::valueOf;
+
+constexpr std::size_t kSlots = 5;
+
+// A reader marks a failed frame with an infinite time. NaN is not a mark.
+bool isFailedFrameTime(double timestamp) {
+    return std::fabs(timestamp) > std::numeric_limits<double>::max();
+}
+
+}  // namespace
+
+std::vector<boost::any>* FlowmodelConverter::toFlowmodelData(IDataBuffer* buffer) {
+    auto* frame = dynamic_cast<VideoFrame*>(buffer);
+    if (frame == nullptr || frame->buffer == nullptr) {
+        return nullptr;
+    }
+    auto* pixels = frame->buffer;
+    // A frame whose block was already handed over has nothing left to give:
+    // a second list would point the receiver at pixels it does not own.
+    if (pixels->data == nullptr) {
+        return nullptr;
+    }
+    try {
+        auto values = std::make_unique<std::vector<boost::any>>();
+        values->reserve(kSlots);
+        values->emplace_back(static_cast<unsigned char*>(pixels->data));
+        if (isFailedFrameTime(frame->timestamp)) {
+            values->emplace_back(int{0});
+        } else {
+            values->emplace_back(static_cast<unsigned long>(pixels->height));
+        }
+        values->emplace_back(static_cast<unsigned long>(pixels->width));
+        values->emplace_back(static_cast<unsigned long>(pixels->numChannels));
+        values->emplace_back(pixels->dataType);
+        // Only now, with the list complete, does the block change owner.
+        pixels->data = nullptr;
+        return values.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+bool FlowmodelConverter::supportsToFlowmodelData() {
+    return true;
+}
+
+IDataBuffer* FlowmodelConverter::fromFlowmodelData(std::vector<boost::any>*) {
+    return nullptr;
+}
+
+bool FlowmodelConverter::supportsFromFlowmodelData() {
+    return true;
+}
+
+boost::any* FlowmodelConverter::toFlowmodelProperty(IPropertyInfo* property) {
+    if (boost::any* value = valueOf<bool>(property)) {
+        return value;
+    }
+    if (boost::any* value = valueOf<double>(property)) {
+        return value;
+    }
+    return valueOf<std::u16string>(property);
+}
+
+IPropertyInfo* FlowmodelConverter::fromFlowmodelProperty(const char* name, boost::any* value) {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    if (IPropertyInfo* property = propertyOf<bool>(name, value)) {
+        return property;
+    }
+    if (IPropertyInfo* property = propertyOf<double>(name, value)) {
+        return property;
+    }
+    return propertyOf<std::u16string>(name, value);
+}
+
+void* FlowmodelConverter::convertOpaque(void* opaque) {
+    return opaque;
+}
+
+void FlowmodelConverter::destroy() {
+    delete this;
+}
+
+}  // namespace video
+
+extern "C" int createConverter(asyncioplugin::interfaces::converter::IConverter** out) {
+    if (out == nullptr) {
+        return 0;
+    }
+    *out = new (std::nothrow) video::FlowmodelConverter();
+    return *out != nullptr ? 1 : 0;
+}
