@@ -177,6 +177,39 @@ std::string corruptedCopy(const std::string& source, std::size_t offset, const s
     return out;
 }
 
+std::string brokenJpegFramesCopy(const std::string& source, int firstBroken, const std::string& name) {
+    std::ifstream in(source, std::ios::binary);
+    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int frame = 0;
+    for (std::size_t at = 0; at + 8 <= data.size(); ++at) {
+        const std::string id(&data[at], 4);
+        if (id != "00dc" && id != "00db") {
+            continue;
+        }
+        const std::size_t size = static_cast<unsigned char>(data[at + 4]) |
+                                 static_cast<unsigned char>(data[at + 5]) << 8 |
+                                 static_cast<unsigned char>(data[at + 6]) << 16 |
+                                 static_cast<std::size_t>(static_cast<unsigned char>(data[at + 7])) << 24;
+        const std::size_t begin = at + 8;
+        const std::size_t end = std::min(data.size(), begin + size);
+        if (size == 0 || static_cast<unsigned char>(data[begin]) != 0xFF) {
+            continue;  // an index entry naming the chunk, not the chunk
+        }
+        if (frame++ >= firstBroken) {
+            for (std::size_t i = begin; i + 1 < end; ++i) {
+                if (static_cast<unsigned char>(data[i]) == 0xFF && static_cast<unsigned char>(data[i + 1]) == 0xC0) {
+                    data[i + 1] = static_cast<char>(0xC3);  // lossless process
+                    break;
+                }
+            }
+        }
+        at = end - 1;
+    }
+    const std::string out = (scratch() / name).string();
+    std::ofstream(out, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    return out;
+}
+
 Decoded decodeReference(const std::string& path) {
     Element pipeline = launch("filesrc location=\"" + path +
                               "\" ! decodebin ! videoconvert ! video/x-raw,format=RGB ! "

@@ -32,6 +32,11 @@ std::string truncatedCopy(const std::string& source, std::size_t bytes, const st
 // `source` with its bytes from `offset` on replaced by noise.
 std::string corruptedCopy(const std::string& source, std::size_t offset, const std::string& name);
 
+// A copy of the Motion-JPEG AVI `source` whose frames from `firstBroken` on
+// declare a JPEG process the decoder does not support: the container stays
+// intact and the decoder fails in the middle of the stream.
+std::string brokenJpegFramesCopy(const std::string& source, int firstBroken, const std::string& name);
+
 struct DecodedFrame {
     std::uint64_t pts = 0;           // nanoseconds
     std::vector<std::uint8_t> rgb;   // packed rows, no padding
