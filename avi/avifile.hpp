@@ -315,7 +315,8 @@ private:
     // ---- reading helpers ----
     bool seekTo(std::uint64_t position);
     std::uint64_t fileLength();
-    std::uint64_t storedFrameLength();  // bytes of an uncompressed frame that reads deliver
+    std::uint64_t storedFrameLength();             // bytes of an uncompressed frame that reads deliver
+    bool readFrameInto(char* buffer, long frame);  // false: nothing delivered
 
     // ---- writing: private operations ----
     void initWriter();

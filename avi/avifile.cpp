@@ -1,0 +1,251 @@
+// avi::File: lifetime, opening and closing, the error state and the accessors.
+#include <avi/avifile.hpp>
+
+#include <platform/i18n/i18n.hpp>
+
+#include <cstring>
+#include <new>
+
+namespace avi {
+
+namespace {
+
+std::string hexCode(unsigned code) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    do {
+        out.insert(out.begin(), digits[code & 0xF]);
+        code >>= 4;
+    } while (code);
+    return out;
+}
+
+std::string messageFor(errors::error_T code, const std::string& fileName) {
+    using namespace errors;
+    switch (code) {
+    case RIFF_CHUNK_MISSING: return "'" + fileName + "' is not a valid AVI file (RIFF chunk is missing)";
+    case AVI_CHUNK_MISSING: return "'" + fileName + "' is not a valid AVI file (AVI chunk is missing)";
+    case OPEN_FAILED: return "Unable to open AVI file ('" + fileName + "')";
+    case SEEK_FAILED: return "Seek operation failed";
+    case FREAD_FAILED: return "Fread operation failed";
+    case FWRITE_FAILED: return "Fwrite operation failed";
+    case GET_FILE_POS_FAILED: return "getFilePos operation failed";
+    case SET_FILE_POS_FAILED: return "setFilePos operation failed";
+    case FRAME_COUNT_MISMATCH:
+        return "Number of frames reported in the AVI header does not match number of ##db chunks";
+    case AUDIO_CHUNKS_MISSING: return "Corrupted file: audio chunks are missing";
+    case VIDEO_CHUNKS_MISSING: return "Corrupted file: video chunks are missing";
+    case ALL_CHUNKS_MISSING: return "Corrupted file: both audio and video chunks are missing";
+    case MAIN_HEADER_MISSING: return "Corrupted file: main AVI header information is missing";
+    case STREAM_LIST_MISSING: return "Corrupted file: stream list is missing";
+    case BAD_STRH_LENGTH: return "Encountered unexpected length of strl chunk";
+    case STREAM_HEADERS_MISSING: return "Corrupted file: stream headers is missing";
+    case AUDIO_FORMAT_UNREADABLE: return "Unable to read audio format header";
+    case VIDEO_FORMAT_UNREADABLE: return "Unable to read video frame format header";
+    case UNSUPPORTED_BITMAP_HEADER: return "Unsupported bitmap header found";
+    case UNSUPPORTED_MAIN_HEADER: return "Unsupported main header found";
+    case UNSUPPORTED_AUDIO_HEADER: return "Unsupported audio format header found";
+    case COLORMAP_READ_FAILED: return "Failed to read AVI colormap";
+    case COLORMAP_SET_DURING_READ: return "Cannot set colormap during read";
+    case COLORMAP_REQUIRED: return "Colormap required to write this file";
+    case COLORMAP_NOT_EMPTY: return "Cannot over-write a non-empty colormap";
+    case COLORMAP_TOO_LARGE: return "Colormap can only have maximum of 256 entries";
+    case OUT_OF_MEMORY: return "Out of memory";
+    case TOO_MANY_STREAMS:
+        return "AVI files with more than " + std::to_string(File::MAX_STREAMS) + " streams are not supported";
+    case INTERLEAVED_UNSUPPORTED: return "Interleaved AVI files are not supported";
+    case UNSUPPORTED_AUDIO_BITS: return "Unsupported audio stream.Audio must be 8 or 16 bits";
+    case INTERNAL_INDEX_REQUIRED: return "AVI files that require use of internal index are not supported";
+    case COMPRESSED_VIDEO: return "Compressed video streams are not supported";
+    case COMPRESSED_AUDIO: return "Compressed audio streams are not supported";
+    case UNSUPPORTED_MODE: return "Unsupported read/write mode";
+    case INVALID_LEGACY_INDEX: return "Invalid Legacy Index";
+    case LEGACY_INDEX_PARSE_ERROR: return "Error parsing the legacy index";
+    case UNSUPPORTED_INDEX_TYPE: return "Unsupported AVI index type";
+    case INVALID_INDEX: return "Invalid AVI index";
+    case INVALID_INDEX_OFFSET: return "Invalid Index Offset Calculated";
+    case UNSUPPORTED_FILE: return "Unsupported AVI file";
+    case INVALID_FRAME_COUNT: return "Invalid number of frames";
+    case INVALID_BITS_PER_PIXEL: return "Invalid value for Bits Per Pixel";
+    case WAVE_FILE: return "WAVE files are only supported on Windows platforms.";
+    case NOT_INDEXED_VIDEO: return "Read attempted for a video that is not indexed";
+    default: break;  // 0, 44, 46 and anything unknown
+    }
+    return "Unknown error (" + hexCode(static_cast<unsigned>(code)) + ")";
+}
+
+std::u16string narrowToU16(char const* name) {
+    const std::string text(name);  // a null name is a programming error (logic_error)
+    if (text.empty()) return std::u16string();
+    return vq::filesystem::codecvt_narrow_string_to_ustring(true).do_convert(text.data(), text.size());
+}
+
+}  // namespace
+
+File::File() = default;
+
+File::~File() {
+    close();
+}
+
+// ---- opening and closing ----
+
+bool File::open(std::u16string name, char const* mode) {
+    const char m = mode ? mode[0] : '\0';
+    if (m == 'w') {
+        this->mode = 1;
+        fileName = vq::i18n::codecvt_ustring_to_string("UTF-8", true).do_convert(name.data(), name.size());
+        filePtr = vq::filesystem::fopen(name, "wb");
+        if (!filePtr) {
+            setError(errors::OPEN_FAILED);
+            return false;
+        }
+        return true;
+    }
+    if (m != 'r') {
+        setError(errors::UNSUPPORTED_MODE);
+        return false;
+    }
+    if (!openToGetInformation(name)) return false;
+    verifySupport();
+    verifyIndex();
+    if (topDownFrames) {
+        const std::uint64_t row = getVideoHeight() ? storedFrameLength() / getVideoHeight() : 0;
+        rowBuffer.reset(new (std::nothrow) char[row ? row : 1]);
+        if (!rowBuffer) {
+            setError(errors::OUT_OF_MEMORY);
+            return false;
+        }
+    }
+    if (hasVideoStream && videoIndex.empty() && hasAudioStream && audioIndex.empty()) {
+        setError(errors::ALL_CHUNKS_MISSING);
+        return false;
+    }
+    return true;
+}
+
+bool File::open(char const* name, char const* mode) {
+    return open(narrowToU16(name), mode);
+}
+
+bool File::openToGetInformation(std::u16string name) {
+    fileName = vq::i18n::codecvt_ustring_to_string("UTF-8", true).do_convert(name.data(), name.size());
+    filePtr = std::fopen(fileName.c_str(), "rb");
+    if (!filePtr) {
+        setError(errors::OPEN_FAILED);
+        return false;
+    }
+    mode = 0;
+    fileSize = fileLength();
+    parseFile();
+    return errorCode == errors::NO_ERROR;
+}
+
+bool File::openToGetInformation(char const* name) {
+    return openToGetInformation(narrowToU16(name));
+}
+
+void File::close() {
+    if (!filePtr) return;
+    if (mode == 1) {
+        if (hasAudioStream || hasVideoStream) {
+            closeCurRiffChunk();
+            writeHeader();
+        }
+        resetWriter();
+    } else {
+        colormap.clear();
+        rowBuffer.reset();
+    }
+    std::fclose(filePtr);
+    filePtr = nullptr;
+    videoFramesRead = 0;
+}
+
+// ---- error state ----
+
+errors::error_T File::getErrorCode() const {
+    return errorCode;
+}
+
+char const* File::getErrorMsg() const {
+    return errorMsg.c_str();
+}
+
+void File::clearError() {
+    errorCode = errors::NO_ERROR;
+    errorMsg.clear();
+}
+
+void File::setError(errors::error_T code) {
+    errorCode = code;
+    errorMsg = messageFor(code, fileName);
+}
+
+// ---- stream description ----
+
+bool File::hasVideo() const { return hasVideoStream; }
+bool File::hasAudio() const { return hasAudioStream; }
+std::uint32_t File::getVideoWidth() const { return static_cast<std::uint32_t>(bitmapHeader.width); }
+std::uint32_t File::getVideoHeight() const { return static_cast<std::uint32_t>(bitmapHeader.height); }
+std::uint16_t File::getVideoBitsPerPixel() const { return bitmapHeader.bitCount; }
+bool File::isVideoCompressed() { return bitmapHeader.compression != 0; }
+
+std::string File::getVideoFourCC() {
+    const std::uint32_t c = bitmapHeader.compression;
+    if (c == 0) return std::string();
+    std::string out(4, '\0');
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((c >> (8 * i)) & 0xFF);
+    return out;
+}
+
+std::uint32_t File::getVideoStreamRate() const { return streamHeaders[videoStreamIndex % MAX_STREAMS].rate; }
+std::uint32_t File::getVideoStreamScale() const { return streamHeaders[videoStreamIndex % MAX_STREAMS].scale; }
+
+double File::getVideoFrameRate() const {
+    return static_cast<double>(getVideoStreamRate()) / static_cast<double>(getVideoStreamScale());
+}
+
+std::uint32_t File::getVideoTotalFrames() const { return mainHeader.totalFrames; }
+std::uint64_t File::getVideoFramesRead() const { return videoFramesRead; }
+bool File::isEndOfVideo() { return videoFramesRead == getVideoTotalFrames(); }
+void File::resetVideo() { videoFramesRead = 0; }
+std::vector<tagRGBQUAD> File::getColormap() const { return colormap; }
+std::uint32_t File::getAudioSampleRate() { return waveFormat.samplesPerSec; }
+std::uint16_t File::getAudioBitsPerSample() { return waveFormat.bitsPerSample; }
+std::uint16_t File::getAudioNumberOfChannels() const { return waveFormat.channels; }
+bool File::isAudioCompressed() const { return waveFormat.formatTag != 1; }
+std::uint32_t File::getAudioChunkSize() { return audioChunkSize; }
+std::uint64_t File::getAudioBytesRead() { return audioBytesRead; }
+
+std::uint32_t File::getAudioTotalBytes() {
+    const std::uint32_t length = streamHeaders[audioStreamIndex % MAX_STREAMS].length;
+    return length * waveFormat.channels * (waveFormat.bitsPerSample / 8u);
+}
+
+bool File::isEndOfAudio() { return audioBytesRead == getAudioTotalBytes(); }
+
+void File::resetAudio() {
+    audioChunkIndex = 0;
+    audioBytesRead = 0;
+    audioChunkOffset = 0;
+}
+
+IndexSource File::getVideoIndexSource() const { return videoIndexSource; }
+IndexSource File::getAudioIndexSource() const { return audioIndexSource; }
+
+// ---- reading helpers ----
+
+bool File::seekTo(std::uint64_t position) {
+    if (!filePtr || position > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    return fseeko(filePtr, static_cast<off_t>(position), SEEK_SET) == 0;
+}
+
+std::uint64_t File::fileLength() {
+    if (!filePtr || fseeko(filePtr, 0, SEEK_END) != 0) return 0;
+    const off_t end = ftello(filePtr);
+    std::rewind(filePtr);
+    return end > 0 ? static_cast<std::uint64_t>(end) : 0;
+}
+
+}  // namespace avi

@@ -1,0 +1,311 @@
+// avi::File: loading the video and audio indexes from OpenDML indexes, from
+// idx1, or by walking the movi list.
+#include <avi/avifile.hpp>
+#include <avi/bytereader.hpp>
+
+#include <boost/lexical_cast.hpp>
+#include <boost/numeric/conversion/cast.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace avi {
+
+using detail::ByteReader;
+using detail::evenSize;
+
+namespace {
+
+constexpr unsigned kNoStream = 256;
+// A super index names standard indexes; anything deeper is not a valid file.
+constexpr unsigned kMaxIndexDepth = 1;
+
+std::uint32_t fourccValue(const char* id) {
+    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(id[0])) |
+           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(id[1])) << 8) |
+           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(id[2])) << 16) |
+           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(id[3])) << 24);
+}
+
+void fourccChars(std::uint32_t value, char out[5]) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    out[4] = '\0';
+}
+
+bool isVideoType(const char* id) { return id[2] == 'd' && (id[3] == 'b' || id[3] == 'c'); }
+bool isAudioType(const char* id) { return id[2] == 'w' && id[3] == 'b'; }
+
+}  // namespace
+
+// ---- storing entries ----
+
+void File::addIndexEntry(char const* id, unsigned int offset, unsigned int size, unsigned long base) {
+    const bool video = isVideoType(id);
+    const bool audio = isAudioType(id);
+    if (!video && !audio) return;
+    // Every data chunk takes at least its 8-byte header in the file, so no
+    // honest index holds more entries than that; this stops an index that
+    // names the same entries over and over from exhausting memory.
+    const std::uint64_t limit = fileSize / 8 + 1;
+    if (videoIndex.size() + audioIndex.size() >= limit) {
+        setError(errors::INVALID_INDEX);
+        return;
+    }
+    const IndexEntry entry{offset, size, static_cast<std::uint64_t>(base)};
+    if (video) {
+        videoIndex.push_back(entry);
+        mainHeader.totalFrames = static_cast<std::uint32_t>(videoIndex.size());
+        if (videoFrameSize == 0) videoFrameSize = size;
+        if (videoIndexSource == IndexSource::None) videoIndexSource = pendingIndexSource;
+    } else {
+        audioIndex.push_back(entry);
+        if (audioChunkSize == 0) audioChunkSize = size;
+        if (audioIndexSource == IndexSource::None) audioIndexSource = pendingIndexSource;
+    }
+}
+
+void File::addIndexEntry(unsigned int id, unsigned int offset, unsigned int size, unsigned long base) {
+    char chars[5];
+    fourccChars(id, chars);
+    addIndexEntry(chars, offset, size, base);
+}
+
+void File::addIndexEntry(unsigned long stream, unsigned int id, unsigned int offset, unsigned int size,
+                         unsigned long base) {
+    // From idx1 and standard indexes: a video size of 0 (a dropped frame) or
+    // with bit 31 (not a key frame) cannot be delivered as a frame. Only a
+    // video stream is checked: in an audio-only file the unset video stream
+    // number would otherwise catch the audio entries.
+    if (hasVideoStream && stream == videoStreamIndex && (size == 0 || size >= 0x7FFFFFFFu)) {
+        setError(errors::BAD_VIDEO_ENTRY_SIZE);
+        return;
+    }
+    addIndexEntry(id, offset, size, base);
+}
+
+void File::addIndexEntry(unsigned long stream, char const* id, unsigned int offset, unsigned int size,
+                         unsigned long base) {
+    if (hasVideoStream && stream == videoStreamIndex && size == 0) {
+        setError(errors::BAD_VIDEO_ENTRY_SIZE);
+        return;
+    }
+    addIndexEntry(id, offset, size, base);
+}
+
+unsigned int File::streamNumberOfChunkId(std::string const& digits, unsigned int audioStream,
+                                         unsigned int videoStream) {
+    if (digits.size() != 2) return kNoStream;
+    unsigned int n = 0;
+    if (!boost::conversion::try_lexical_convert(digits, n)) return kNoStream;
+    return (n == audioStream || n == videoStream) ? n : kNoStream;
+}
+
+// ---- idx1 ----
+
+void File::parseLegacyIndex() {
+    if (idx1Pos == 0) return;
+    char sizeField[4];
+    if (!seekTo(idx1Pos) || std::fread(sizeField, 1, 4, filePtr) != 4) {
+        setError(errors::FREAD_FAILED);
+        return;
+    }
+    const std::uint64_t size = evenSize(ByteReader(sizeField, 4).u32le());
+    if (size < 16) {
+        setError(errors::INVALID_LEGACY_INDEX);
+        return;
+    }
+    const std::uint64_t count = size / 16;
+
+    // Offsets normally count from the "movi" type code; some writers count
+    // them from the start of the file. The first entry of one of our streams
+    // decides: whichever base puts its chunk id at the named position wins,
+    // with the movi base kept when neither does.
+    std::uint64_t base = moviPos;
+    bool baseDecided = false;
+    pendingIndexSource = IndexSource::Legacy;
+
+    const std::uint64_t entriesStart = static_cast<std::uint64_t>(idx1Pos) + 4;
+    constexpr std::uint64_t kBlock = 4096;  // entries read at a time
+    std::vector<char> block;
+    for (std::uint64_t first = 0; first < count && !errorCode; first += kBlock) {
+        const std::uint64_t wanted = (count - first < kBlock ? count - first : kBlock);
+        block.resize(wanted * 16);
+        std::size_t got = 0;
+        if (seekTo(entriesStart + 16 * first)) got = std::fread(block.data(), 1, block.size(), filePtr);
+        const std::uint64_t whole = got / 16;
+        for (std::uint64_t k = 0; k < whole; ++k) {
+            ByteReader r(block.data() + 16 * k, 16);
+            char ckid[4];
+            r.fourcc(ckid);
+            r.u32le();  // flags
+            const std::uint32_t chunkOffset = r.u32le();
+            const std::uint32_t chunkLength = r.u32le();
+            const unsigned stream =
+                streamNumberOfChunkId(std::string(ckid, 2), audioStreamIndex, videoStreamIndex);
+            if (stream == kNoStream) continue;
+            if (!baseDecided) {
+                baseDecided = true;
+                auto idAt = [&](std::uint64_t position) {
+                    char found[4];
+                    return seekTo(position) && std::fread(found, 1, 4, filePtr) == 4 &&
+                           std::memcmp(found, ckid, 4) == 0;
+                };
+                if (!idAt(moviPos + chunkOffset) && idAt(chunkOffset)) base = 0;
+            }
+            if (static_cast<std::uint64_t>(chunkOffset) + 8 > UINT32_MAX) {
+                setError(errors::LEGACY_INDEX_PARSE_ERROR);
+                break;
+            }
+            addIndexEntry(static_cast<unsigned long>(stream), fourccValue(ckid), chunkOffset + 8, chunkLength,
+                          static_cast<unsigned long>(base));
+            if (errorCode) break;
+        }
+        if (!errorCode && whole < wanted) setError(errors::LEGACY_INDEX_PARSE_ERROR);
+    }
+    pendingIndexSource = IndexSource::None;
+}
+
+// ---- OpenDML indexes ----
+
+aviindex_chunk File::parseOpenDMLBaseIndex(char* data) {
+    ByteReader r(data, 12);
+    aviindex_chunk head;
+    head.longsPerEntry = r.u16le();
+    head.indexSubType = r.u8();
+    head.indexType = r.u8();
+    head.entriesInUse = r.u32le();
+    head.chunkId = r.u32le();
+    return head;
+}
+
+void File::parseStreamIndex(unsigned long stream, char* data, unsigned long length, unsigned depth) {
+    if (stream != audioStreamIndex && stream != videoStreamIndex) return;
+    char head[12] = {};
+    std::memcpy(head, data, length < 12 ? length : 12);
+    const aviindex_chunk h = parseOpenDMLBaseIndex(head);
+    if (errorCode) return;
+    const unsigned long rest = length > 12 ? length - 12 : 0;
+    char* body = data + (length > 12 ? 12 : length);
+    const IndexSource saved = pendingIndexSource;
+    pendingIndexSource = IndexSource::OpenDML;
+    switch (h.indexType) {
+    case 0:
+        if (depth >= kMaxIndexDepth)
+            setError(errors::INVALID_INDEX);
+        else
+            parseOpenDMLSuperIndex(stream, h, body, rest, depth);
+        break;
+    case 1: parseOpenDMLStandardIndex(stream, h, body, rest); break;
+    case 0x80: setError(errors::UNSUPPORTED_INDEX_TYPE); break;
+    default: setError(errors::INVALID_INDEX); break;
+    }
+    pendingIndexSource = saved;
+}
+
+void File::parseOpenDMLSuperIndex(unsigned long stream, aviindex_chunk const& head, char* data,
+                                  unsigned long length, unsigned depth) {
+    ByteReader r(data, length);
+    r.skip(12);  // reserved
+    // Entries beyond the bytes that hold them do not exist.
+    const std::uint64_t held = r.remaining() / 16;
+    const std::uint64_t count = head.entriesInUse < held ? head.entriesInUse : held;
+    std::vector<char> chunk;
+    for (std::uint64_t k = 0; k < count && !errorCode; ++k) {
+        const std::uint64_t offset = r.u64le();
+        const std::uint32_t size = r.u32le();
+        r.u32le();  // duration
+        if (offset > fileSize || size > fileSize - offset || !seekTo(offset)) {
+            setError(errors::FREAD_FAILED);
+            break;
+        }
+        chunk.resize(size);
+        if (size && std::fread(chunk.data(), 1, size, filePtr) != size) {
+            setError(errors::FREAD_FAILED);
+            break;
+        }
+        if (size < 8) continue;  // no room for a head: nothing to add
+        parseStreamIndex(stream, chunk.data() + 8, size - 8, depth + 1);
+    }
+}
+
+void File::parseOpenDMLStandardIndex(unsigned long stream, aviindex_chunk const& head, char* data,
+                                     unsigned long length) {
+    if (head.indexSubType != 0) {
+        setError(errors::UNSUPPORTED_INDEX_TYPE);
+        return;
+    }
+    ByteReader r(data, length);
+    const std::uint64_t base = r.u64le();
+    r.u32le();  // reserved
+    const std::uint64_t held = r.remaining() / 8;
+    const std::uint64_t count = head.entriesInUse < held ? head.entriesInUse : held;
+    for (std::uint64_t k = 0; k < count; ++k) {
+        const std::uint32_t offset = r.u32le();
+        const std::uint32_t size = r.u32le();
+        addIndexEntry(stream, head.chunkId, offset, size, static_cast<unsigned long>(base));
+        if (errorCode) return;
+    }
+}
+
+// ---- the movi walk ----
+
+void File::verifyIndex() {
+    if (hasVideoStream && videoIndex.empty()) {
+        buildLegacyIndex(videoChunkId);
+        if (errorCode) return;
+    }
+    if (hasAudioStream && audioIndex.empty()) buildLegacyIndex(audioChunkId);
+}
+
+void File::buildLegacyIndex(char const* chunkId) {
+    char head[8];
+    if (moviPos < 4 || !seekTo(moviPos - 4)) {
+        setError(errors::SEEK_FAILED);
+        return;
+    }
+    if (std::fread(head, 1, 8, filePtr) != 8) {
+        setError(errors::FREAD_FAILED);
+        return;
+    }
+    const std::uint64_t listEnd = moviPos + evenSize(ByteReader(head, 4).u32le());
+    const unsigned stream =
+        streamNumberOfChunkId(std::string(chunkId, 2), audioStreamIndex, videoStreamIndex);
+    // Video chunks are tagged "db" or "dc" whatever the compression.
+    const bool video = isVideoType(chunkId);
+    pendingIndexSource = IndexSource::Scan;
+    std::uint64_t pos = moviPos + 4;
+    while (pos < listEnd) {
+        if (!seekTo(pos) || std::fread(head, 1, 8, filePtr) != 8) {
+            setError(errors::VIDEO_CHUNKS_MISSING);
+            break;
+        }
+        ByteReader r(head, 8);
+        char id[4];
+        r.fourcc(id);
+        const std::uint32_t size = r.u32le();
+        const std::uint64_t data = pos + 8;
+        char listType[4];
+        // "rec " groups hold data chunks: step into them rather than over.
+        if (std::memcmp(id, "LIST", 4) == 0 && size >= 4 && std::fread(listType, 1, 4, filePtr) == 4 &&
+            std::memcmp(listType, "rec ", 4) == 0) {
+            pos = data + 4;
+            continue;
+        }
+        const bool match = video ? (std::memcmp(id, chunkId, 2) == 0 && isVideoType(id))
+                                 : std::memcmp(id, chunkId, 4) == 0;
+        if (match) {
+            const std::uint32_t offset = boost::numeric_cast<std::uint32_t>(data - moviPos);
+            if (stream != kNoStream) {
+                // The entry keeps the chunk's true size: its pad byte is not data.
+                addIndexEntry(static_cast<unsigned long>(stream), id, offset, size,
+                              static_cast<unsigned long>(moviPos));
+                if (errorCode) break;
+            }
+        }
+        pos = data + evenSize(size);
+    }
+    pendingIndexSource = IndexSource::None;
+}
+
+}  // namespace avi

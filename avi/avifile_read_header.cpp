@@ -1,0 +1,341 @@
+// avi::File: the RIFF walk, the main header and the stream lists.
+#include <avi/avifile.hpp>
+#include <avi/bytereader.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace avi {
+
+using detail::ByteReader;
+using detail::evenSize;
+
+namespace {
+
+// Top-level items are at least 8 bytes apart, so a walk of a real file ends
+// long before this; it only stops a walk that something keeps from advancing.
+constexpr unsigned kMaxTopLevelChunks = 1u << 24;
+
+bool same4(const char* a, const char* b) { return std::memcmp(a, b, 4) == 0; }
+
+}  // namespace
+
+int File::parseFile() {
+    char head[12];
+    if (!seekTo(0) || std::fread(head, 1, 12, filePtr) != 12) {
+        setError(errors::FREAD_FAILED);
+        return errorCode;
+    }
+    ByteReader r(head, 12);
+    char id[4], type[4];
+    r.fourcc(id);
+    const std::uint32_t riffSize = r.u32le();
+    r.fourcc(type);
+    if (!same4(id, "RIFF")) {
+        setError(errors::RIFF_CHUNK_MISSING);
+        return errorCode;
+    }
+    if (same4(type, "WAVE")) {
+        setError(errors::WAVE_FILE);
+        return errorCode;
+    }
+    if (!same4(type, "AVI ")) {
+        setError(errors::AVI_CHUNK_MISSING);
+        return errorCode;
+    }
+    riffFileSize = evenSize(riffSize) + 8;
+
+    // The top-level walk: the header list, the movi list and idx1. Nested
+    // RIFF chunks (AVIX extensions) are stepped over whole.
+    std::uint64_t pos = 12;
+    for (unsigned n = 0; n < kMaxTopLevelChunks && pos < fileSize; ++n) {
+        if (!seekTo(pos) || std::fread(head, 1, 12, filePtr) != 12) break;
+        ByteReader c(head, 12);
+        c.fourcc(id);
+        const std::uint64_t size = evenSize(c.u32le());
+        c.fourcc(type);
+        const std::uint64_t after = pos + 12;
+        if (same4(id, "LIST") && same4(type, "hdrl")) {
+            if (after <= UINT32_MAX) hdrlPos = static_cast<std::uint32_t>(after);
+        } else if (same4(id, "LIST") && same4(type, "movi")) {
+            moviPos = after - 4;
+        } else if (same4(id, "idx1")) {
+            // idx1Pos is a 32-bit field: an idx1 beyond 4 GiB cannot be recorded.
+            if (after - 8 <= UINT32_MAX) idx1Pos = static_cast<std::uint32_t>(after - 8);
+            break;
+        }
+        pos += 8 + size;  // always advances by at least 8
+    }
+
+    parseMainHeader();
+    if (errorCode) return errorCode;
+    if (mainHeader.streams > MAX_STREAMS) {
+        setError(errors::TOO_MANY_STREAMS);
+        return errorCode;
+    }
+    parseStreamLists();
+    if (errorCode) return errorCode;
+    if (!videoIndex.empty() || !audioIndex.empty()) return errorCode;
+    parseLegacyIndex();
+    return errorCode;
+}
+
+void File::parseMainHeader() {
+    char head[8];
+    if (!seekTo(hdrlPos) || std::fread(head, 1, 8, filePtr) != 8) {
+        setError(errors::FREAD_FAILED);
+        return;
+    }
+    ByteReader h(head, 8);
+    char id[4];
+    h.fourcc(id);
+    const std::uint64_t size = evenSize(h.u32le());
+    if (!same4(id, "avih")) {
+        setError(errors::MAIN_HEADER_MISSING);
+        return;
+    }
+    if (size > 56) {
+        setError(errors::UNSUPPORTED_MAIN_HEADER);
+        return;
+    }
+    char data[56] = {};
+    if (std::fread(data, 1, size, filePtr) != size) {
+        setError(errors::FREAD_FAILED);
+        return;
+    }
+    streamListPos = static_cast<std::uint32_t>(hdrlPos + 8 + size);
+    ByteReader r(data, size);
+    MainHeader& m = mainHeader;
+    m.microSecPerFrame = r.u32le();
+    m.maxBytesPerSec = r.u32le();
+    m.paddingGranularity = r.u32le();
+    m.flags = r.u32le();
+    m.totalFrames = r.u32le();
+    m.initialFrames = r.u32le();
+    m.streams = r.u32le();
+    m.suggestedBufferSize = r.u32le();
+    m.width = r.u32le();
+    m.height = r.u32le();
+    for (auto& v : m.reserved) v = r.u32le();
+    hasIndexFlag = (m.flags & 0x10u) != 0;
+    mustUseIndexFlag = (m.flags & 0x20u) != 0;
+    isInterleavedFlag = (m.flags & 0x100u) != 0;
+    trustCkTypeFlag = (m.flags & 0x800u) != 0;
+    wasCaptureFileFlag = (m.flags & 0x10000u) != 0;
+    protectedContentFlag = (m.flags & 0x20000u) != 0;
+}
+
+void File::parseStreamLists() {
+    hasAudioStream = hasVideoStream = false;
+    audioStreamIndex = videoStreamIndex = 0;
+    if (mainHeader.streams == 0) return;
+    std::vector<char> list;
+    std::uint64_t pos = streamListPos;
+    for (unsigned i = 0; i < mainHeader.streams && i < MAX_STREAMS; ++i) {
+        char head[12];
+        if (!seekTo(pos) || std::fread(head, 1, 12, filePtr) != 12) {
+            setError(errors::FREAD_FAILED);
+            return;
+        }
+        ByteReader h(head, 12);
+        char id[4], type[4];
+        h.fourcc(id);
+        const std::uint64_t size = evenSize(h.u32le());
+        h.fourcc(type);
+        if (!same4(id, "LIST") || !same4(type, "strl")) {
+            setError(errors::STREAM_LIST_MISSING);
+            return;
+        }
+        // The list data must be in the file before a buffer is sized from it.
+        const std::uint64_t dataLength = size >= 4 ? size - 4 : 0;
+        if (dataLength > fileSize - (pos + 12 < fileSize ? pos + 12 : fileSize)) {
+            setError(errors::FREAD_FAILED);
+            return;
+        }
+        list.resize(dataLength);
+        if (dataLength && std::fread(list.data(), 1, dataLength, filePtr) != dataLength) {
+            setError(errors::FREAD_FAILED);
+            return;
+        }
+        ByteReader walk(list.data(), list.size());
+        while (walk.remaining() >= 8) {
+            char subId[4];
+            walk.fourcc(subId);
+            const std::uint64_t declared = evenSize(walk.u32le());
+            // A sub-chunk running past the list is cut at the list's end.
+            const std::size_t length =
+                static_cast<std::size_t>(declared < walk.remaining() ? declared : walk.remaining());
+            char* data = list.data() + walk.position();
+            if (same4(subId, "strh")) {
+                if (declared > 64)
+                    setError(errors::BAD_STRH_LENGTH);
+                else
+                    parseStreamHeader(i, data, length);
+            } else if (same4(subId, "strf")) {
+                parseStreamFormat(i, data, length);
+                // The limit applies to what the chunk claims, not to the cut part.
+                if (declared > 128 && length <= 128 && hasAudioStream && audioStreamIndex == i &&
+                    std::memcmp(streamHeaders[i].fccType, "auds", 4) == 0)
+                    setError(errors::UNSUPPORTED_AUDIO_HEADER);
+            } else if (same4(subId, "indx")) {
+                parseStreamIndex(i, data, length);
+            }
+            walk.skip(static_cast<std::size_t>(declared < walk.remaining() ? declared : walk.remaining()));
+        }
+        if (hasVideoStream && hasAudioStream) return;
+        pos += size + 8;
+    }
+}
+
+void File::parseStreamHeader(unsigned int stream, char* data, unsigned long length) {
+    if (length > 64) {
+        setError(errors::BAD_STRH_LENGTH);
+        return;
+    }
+    if (stream >= MAX_STREAMS) return;
+    StreamHeader& s = streamHeaders[stream];
+    ByteReader r(data, length);
+    r.fourcc(s.fccType);
+    s.fccType[4] = '\0';
+    r.fourcc(s.fccHandler);
+    s.fccHandler[4] = '\0';
+    s.flags = r.u32le();
+    s.priority = r.u32le();
+    s.initialFrames = r.u32le();
+    s.scale = r.u32le();
+    s.rate = r.u32le();
+    s.start = r.u32le();
+    s.length = r.u32le();
+    s.suggestedBufferSize = r.u32le();
+    s.quality = r.u32le();
+    s.sampleSize = r.u32le();
+    if (length == 56) {
+        s.frame.left = r.u16le();
+        s.frame.top = r.u16le();
+        s.frame.right = r.u16le();
+        s.frame.bottom = r.u16le();
+    } else if (length == 64) {
+        s.frame.left = r.u32le();
+        s.frame.top = r.u32le();
+        s.frame.right = r.u32le();
+        s.frame.bottom = r.u32le();
+    }
+    s.disabled = (s.flags & 1u) != 0;
+    s.paletteChanges = false;
+}
+
+int File::parseStreamFormat(unsigned int stream, char* data, unsigned long length) {
+    if (stream >= MAX_STREAMS) return errorCode;
+    const char* type = streamHeaders[stream].fccType;
+    if (same4(type, "auds")) {
+        if (!hasAudioStream) {
+            audioStreamIndex = stream;
+            hasAudioStream = true;
+            std::snprintf(audioChunkId, sizeof audioChunkId, "0%uwb", stream);
+            parseAudioStreamFormat(data, length);
+        }
+    } else if (same4(type, "vids")) {
+        if (!hasVideoStream) {
+            videoStreamIndex = stream;
+            hasVideoStream = true;
+            std::snprintf(videoChunkId, sizeof videoChunkId, "0%udb", stream);
+            parseVideoStreamFormat(data, length);
+        }
+    }
+    return errorCode;
+}
+
+void File::parseAudioStreamFormat(char* data, unsigned long length) {
+    if (length > 128) {
+        setError(errors::UNSUPPORTED_AUDIO_HEADER);
+        return;
+    }
+    ByteReader r(data, length);
+    waveFormat.formatTag = r.u16le();
+    waveFormat.channels = r.u16le();
+    waveFormat.samplesPerSec = r.u32le();
+    waveFormat.avgBytesPerSec = r.u32le();
+    waveFormat.blockAlign = r.u16le();
+    waveFormat.bitsPerSample = r.u16le();
+    waveFormat.cbSize = r.u16le();
+}
+
+void File::parseVideoStreamFormat(char* data, unsigned long length) {
+    ByteReader r(data, length);
+    BitmapInfoHeader& b = bitmapHeader;
+    b.size = r.u32le();
+    if (b.size != 40) {
+        setError(errors::UNSUPPORTED_BITMAP_HEADER);
+        return;
+    }
+    b.width = r.i32le();
+    b.height = r.i32le();
+    b.planes = r.u16le();
+    b.bitCount = r.u16le();
+    b.compression = r.u32le();
+    b.sizeImage = r.u32le();
+    b.xPelsPerMeter = r.i32le();
+    b.yPelsPerMeter = r.i32le();
+    b.clrUsed = r.u32le();
+    b.clrImportant = r.u32le();
+    if (length > 40) {
+        colormap.clear();
+        const std::size_t entries = (length - 40) / 4;
+        colormap.reserve(entries);
+        for (std::size_t k = 0; k < entries; ++k) {
+            tagRGBQUAD q;
+            q.blue = r.u8();
+            q.green = r.u8();
+            q.red = r.u8();
+            q.reserved = r.u8();
+            colormap.push_back(q);
+        }
+    }
+    // A frame whose 24-bit form would not fit 32-bit sizes cannot be
+    // delivered, and a negative width or the height -2^31 has no picture.
+    const std::int64_t w = b.width;
+    const std::int64_t h = b.height < 0 ? -static_cast<std::int64_t>(b.height) : b.height;
+    if (w < 0 || h > INT32_MAX || static_cast<std::uint64_t>(h) * (3 * static_cast<std::uint64_t>(w) + 3) > UINT32_MAX ||
+        static_cast<std::uint64_t>(h) * ((static_cast<std::uint64_t>(w) * b.bitCount + 31) / 32 * 4) > UINT32_MAX) {
+        setError(errors::UNSUPPORTED_BITMAP_HEADER);
+        return;
+    }
+    if (b.height < 0) {
+        topDownFrames = true;
+        b.height = -b.height;
+        mainHeader.height = static_cast<std::uint32_t>(b.height);
+    }
+    assignClrmapIf2or4or8bitAVIwithNoClrmap();
+}
+
+void File::assignClrmapIf2or4or8bitAVIwithNoClrmap() {
+    const unsigned bits = bitmapHeader.bitCount;
+    if (!colormap.empty() || (bits != 2 && bits != 4 && bits != 8)) return;
+    const unsigned entries = 1u << bits;
+    colormap.resize(entries);
+    for (unsigned i = 0; i < entries; ++i) {
+        const auto v = static_cast<std::uint8_t>(i);
+        colormap[i] = tagRGBQUAD{v, v, v, 0};
+    }
+}
+
+void File::verifySupport() {
+    if (hasAudioStream && waveFormat.bitsPerSample != 8 && waveFormat.bitsPerSample != 16) {
+        setError(errors::UNSUPPORTED_AUDIO_BITS);
+        return;
+    }
+    if (mustUseIndexFlag) setError(errors::INTERNAL_INDEX_REQUIRED);
+}
+
+void File::errorIfWrongNumFrameForRGB24() {
+    if (bitmapHeader.bitCount != 24 || bitmapHeader.compression != 0) return;
+    const std::uint32_t bytes = getVideoWidth() * getVideoHeight() * mainHeader.totalFrames * 3u;
+    if (riffFileSize < bytes) setError(errors::INVALID_FRAME_COUNT);
+}
+
+void File::byteSwapOnBigEndian(void*, unsigned int, unsigned int) {
+    // Every field is decoded byte by byte as little-endian, whatever the host.
+}
+
+}  // namespace avi

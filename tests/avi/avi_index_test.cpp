@@ -1,0 +1,310 @@
+// Index loading: idx1 (both offset bases), OpenDML super and standard
+// indexes, the movi walk, and indexes that lie about their sizes.
+#include "avi_fixture.hpp"
+
+using avi::File;
+using avi::IndexSource;
+using namespace avi::errors;
+using avitest::AviSpec;
+using avitest::Index;
+
+class AviIndex : public AviFixture {
+protected:
+    // Frame k read raw, as a string.
+    static std::string frame(File& f, long k) {
+        std::string buf(f.getRGB24VideoFrameSize(), '\xee');
+        f.readVideoFrame(buf.data(), k);
+        return buf;
+    }
+    static std::string appendChunk(std::string file, const std::string& c) {
+        file += c;
+        avitest::put32(file, 4, static_cast<std::uint32_t>(file.size() - 8));
+        return file;
+    }
+};
+
+TEST_F(AviIndex, LegacyIndexSizes) {
+    AviSpec s = rgb24(4, 2, 3);
+    avitest::Built b = avitest::buildAvi(s);
+    auto withSize = [&](std::uint32_t size) {
+        std::string bytes = b.bytes;
+        avitest::put32(bytes, b.idx1Pos + 4, size);
+        File f;
+        const bool ok = f.openToGetInformation(save(bytes).c_str());
+        return std::make_pair(ok ? -1 : static_cast<int>(f.getErrorCode()), f.getVideoTotalFrames());
+    };
+    EXPECT_EQ(withSize(14).first, INVALID_LEGACY_INDEX);
+    EXPECT_EQ(withSize(0).first, INVALID_LEGACY_INDEX);
+    EXPECT_EQ(withSize(15), std::make_pair(-1, 1u));
+    EXPECT_EQ(withSize(40), std::make_pair(-1, 2u));
+    EXPECT_EQ(withSize(48), std::make_pair(-1, 3u));
+    // A size beyond the file: the entries that are there, then code 36.
+    EXPECT_EQ(withSize(16 * 1000).first, LEGACY_INDEX_PARSE_ERROR);
+}
+
+TEST_F(AviIndex, LegacyEntriesGoByStreamAndType) {
+    AviSpec s = rgb24(4, 2, 3);
+    s.hasAudio = true;
+    s.audioChunks = {"abcd", "efgh", "ijkl"};
+    avitest::Built b = avitest::buildAvi(s);
+    ASSERT_EQ(b.bytes.substr(b.idx1Pos + 8 + 16, 4), "01wb");
+    std::string bytes = b.bytes;
+    bytes.replace(b.idx1Pos + 8 + 32, 4, "02db");  // second video entry: no such stream
+    bytes.replace(b.idx1Pos + 8 + 80, 4, "rec ");  // third audio entry
+    File f;
+    ASSERT_TRUE(f.open(save(bytes).c_str(), "r"));
+    EXPECT_EQ(f.getVideoTotalFrames(), 2u);
+    EXPECT_EQ(frame(f, 1), s.frames[2]);
+    std::string audio(8, '\0');
+    f.readAudio(audio.data(), 8);
+    EXPECT_EQ(audio, "abcdefgh");
+}
+
+TEST_F(AviIndex, DroppedFrameInLegacyIndexIsRefused) {
+    AviSpec s = rgb24(4, 2, 2);
+    avitest::Built b = avitest::buildAvi(s);
+    std::string bytes = b.bytes;
+    avitest::put32(bytes, b.idx1Pos + 8 + 16 + 12, 0);
+    File f;
+    EXPECT_FALSE(f.openToGetInformation(save(bytes).c_str()));
+    EXPECT_EQ(f.getErrorCode(), BAD_VIDEO_ENTRY_SIZE);
+    EXPECT_STREQ(f.getErrorMsg(), "Unknown error (2e)");
+    EXPECT_EQ(f.getVideoTotalFrames(), 1u);  // the entries before stay
+}
+
+TEST_F(AviIndex, LegacyOffsetsFromFileStartAreRecognised) {
+    for (Index kind : {Index::Idx1, Index::Idx1FromFileStart}) {
+        AviSpec s = rgb24(5, 3, 3);
+        s.hasAudio = true;
+        s.bitsPerSample = 8;
+        s.audioChunks = {"12345", "678", "9ab"};
+        File f;
+        ASSERT_TRUE(f.open(save(s, kind == Index::Idx1 ? "rel.avi" : "abs.avi").c_str(), "r"));
+        for (long k = 0; k < 3; ++k) EXPECT_EQ(frame(f, k), s.frames[k]) << k;
+        std::string audio(11, '\0');
+        f.readAudio(audio.data(), 11);
+        EXPECT_EQ(audio, "123456789ab");
+    }
+}
+
+TEST_F(AviIndex, OpenDMLIndexesWinOverIdx1) {
+    AviSpec s = rgb24(4, 2, 3);
+    s.hasAudio = true;
+    s.audioChunks = {"abc", "de", "fgh"};
+    s.index = Index::OpenDMLSuper;
+    avitest::Built b = avitest::buildAvi(s);
+    // an idx1 whose entries point at nonsense
+    std::string idx1;
+    for (int i = 0; i < 3; ++i) idx1 += "00db" + avitest::u32(0) + avitest::u32(4) + avitest::u32(6);
+    const std::string bytes = appendChunk(b.bytes, avitest::chunk("idx1", idx1));
+    File f;
+    ASSERT_TRUE(f.open(save(bytes).c_str(), "r"));
+    EXPECT_EQ(f.getVideoIndexSource(), IndexSource::OpenDML);
+    EXPECT_EQ(f.getAudioIndexSource(), IndexSource::OpenDML);
+    EXPECT_EQ(f.getVideoTotalFrames(), 3u);
+    for (long k = 0; k < 3; ++k) EXPECT_EQ(frame(f, k), s.frames[k]);
+    std::string audio(8, '\0');
+    f.readAudio(audio.data(), 8);
+    EXPECT_EQ(audio, "abcdefgh");
+}
+
+TEST_F(AviIndex, StandardIndexInStreamList) {
+    AviSpec s = rgb24(4, 2, 2);
+    s.index = Index::OpenDMLStandard;
+    s.totalFramesField = 77;
+    File f;
+    ASSERT_TRUE(f.open(save(s).c_str(), "r"));
+    EXPECT_EQ(f.getVideoTotalFrames(), 2u);  // the index decides, not the header
+    EXPECT_EQ(frame(f, 1), s.frames[1]);
+}
+
+TEST_F(AviIndex, IndexTypesAndSubtypes) {
+    AviSpec s = rgb24(4, 2, 2);
+    s.index = Index::OpenDMLStandard;
+    avitest::Built b = avitest::buildAvi(s);
+    ASSERT_EQ(b.indxPos.size(), 1u);
+    auto codeWith = [&](std::size_t byte, char value) {
+        std::string bytes = b.bytes;
+        bytes[b.indxPos[0] + 8 + byte] = value;
+        File f;
+        f.openToGetInformation(save(bytes).c_str());
+        return f.getErrorCode();
+    };
+    EXPECT_EQ(codeWith(2, 1), UNSUPPORTED_INDEX_TYPE);           // subtype 1
+    EXPECT_EQ(codeWith(3, '\x80'), UNSUPPORTED_INDEX_TYPE);      // index is data
+    EXPECT_EQ(codeWith(3, 2), INVALID_INDEX);
+    EXPECT_EQ(codeWith(3, 1), NO_ERROR);
+}
+
+TEST_F(AviIndex, NonKeyFramesInStandardIndex) {
+    AviSpec s = rgb24(4, 2, 2);
+    s.hasAudio = true;
+    s.audioChunks = {"ab", "cd"};
+    s.index = Index::OpenDMLStandard;
+    avitest::Built b = avitest::buildAvi(s);
+    ASSERT_EQ(b.indxPos.size(), 2u);
+    {
+        std::string bytes = b.bytes;
+        const std::size_t sizeField = b.indxPos[0] + 8 + 24 + 8 + 4;  // second video entry
+        avitest::put32(bytes, sizeField, avitest::get32(bytes, sizeField) | 0x80000000u);
+        File f;
+        EXPECT_FALSE(f.openToGetInformation(save(bytes).c_str()));
+        EXPECT_EQ(f.getErrorCode(), BAD_VIDEO_ENTRY_SIZE);
+    }
+    {
+        std::string bytes = b.bytes;
+        const std::size_t sizeField = b.indxPos[1] + 8 + 24 + 4;  // first audio entry
+        avitest::put32(bytes, sizeField, avitest::get32(bytes, sizeField) | 0x80000000u);
+        File f;
+        EXPECT_TRUE(f.openToGetInformation(save(bytes, "a.avi").c_str()));
+    }
+}
+
+TEST_F(AviIndex, MoviWalkWithoutIndex) {
+    AviSpec s = rgb24(4, 2, 3);
+    s.hasAudio = true;
+    s.bitsPerSample = 8;
+    s.audioChunks = {"abcde", "f", "ghi"};  // odd sizes: the pad bytes are not audio
+    s.index = Index::None;
+    s.totalFramesField = 9;
+    const std::string path = save(s);
+    {
+        File f;
+        ASSERT_TRUE(f.openToGetInformation(path.c_str()));
+        EXPECT_EQ(f.getVideoTotalFrames(), 9u);
+        EXPECT_EQ(f.getVideoIndexSource(), IndexSource::None);
+    }
+    File f;
+    ASSERT_TRUE(f.open(path.c_str(), "r"));
+    EXPECT_EQ(f.getVideoIndexSource(), IndexSource::Scan);
+    EXPECT_EQ(f.getVideoTotalFrames(), 3u);
+    for (long k = 0; k < 3; ++k) EXPECT_EQ(frame(f, k), s.frames[k]);
+    std::string audio(9, '\0');
+    f.readAudio(audio.data(), 9);
+    EXPECT_EQ(audio, "abcdefghi");
+    EXPECT_EQ(f.getErrorCode(), NO_ERROR);
+}
+
+TEST_F(AviIndex, MoviWalkFindsDcChunksAndRecGroups) {
+    AviSpec s = rgb24(4, 2, 3);
+    s.videoTag = "dc";
+    s.index = Index::None;
+    {
+        File f;
+        ASSERT_TRUE(f.open(save(s, "dc.avi").c_str(), "r"));
+        ASSERT_EQ(f.getVideoTotalFrames(), 3u);
+        EXPECT_EQ(frame(f, 2), s.frames[2]);
+    }
+    s.recLists = true;
+    s.hasAudio = true;
+    s.audioChunks = {"ab", "cd", "ef"};
+    for (Index kind : {Index::None, Index::Idx1}) {
+        s.index = kind;
+        File f;
+        ASSERT_TRUE(f.open(save(s, "rec.avi").c_str(), "r"));
+        ASSERT_EQ(f.getVideoTotalFrames(), 3u);
+        EXPECT_EQ(frame(f, 1), s.frames[1]);
+        std::string audio(6, '\0');
+        f.readAudio(audio.data(), 6);
+        EXPECT_EQ(audio, "abcdef");
+    }
+}
+
+TEST_F(AviIndex, MoviWalkStopsAtBrokenChunks) {
+    AviSpec s = rgb24(4, 2, 2);
+    s.index = Index::None;
+    avitest::Built b = avitest::buildAvi(s);
+    {
+        // the movi list claims more than the file holds: the walk ends with code 11
+        std::string bytes = b.bytes;
+        avitest::put32(bytes, b.moviPos - 4, 0x10000);
+        File f;
+        EXPECT_TRUE(f.open(save(bytes).c_str(), "r"));
+        EXPECT_EQ(f.getErrorCode(), VIDEO_CHUNKS_MISSING);
+        EXPECT_EQ(f.getVideoTotalFrames(), 2u);
+    }
+    {
+        // a chunk whose size points past the end of the file
+        std::string bytes = b.bytes;
+        avitest::put32(bytes, b.videoChunkPos[1] + 4, 0x7FFFFFF0u);
+        File f;
+        EXPECT_TRUE(f.open(save(bytes, "b.avi").c_str(), "r"));
+        ASSERT_EQ(f.getVideoTotalFrames(), 2u);
+        EXPECT_EQ(frame(f, 0), s.frames[0]);
+        std::string buf(f.getRGB24VideoFrameSize(), '\0');
+        f.readVideoFrame(buf.data(), 1);
+        EXPECT_EQ(f.getErrorCode(), NO_ERROR);  // the frame's first bytes are there
+    }
+}
+
+TEST_F(AviIndex, OpenDMLCountsAndSizesAreBoundedByTheFile) {
+    AviSpec s = rgb24(4, 2, 2);
+    s.index = Index::OpenDMLSuper;
+    avitest::Built b = avitest::buildAvi(s);
+    ASSERT_EQ(b.indxPos.size(), 1u);
+    const std::size_t head = b.indxPos[0] + 8;
+    {
+        // entriesInUse far beyond the chunk: only the entries it holds
+        std::string bytes = b.bytes;
+        avitest::put32(bytes, head + 4, 0xFFFFFFFFu);
+        File f;
+        EXPECT_TRUE(f.open(save(bytes).c_str(), "r"));
+        EXPECT_EQ(f.getVideoTotalFrames(), 2u);
+    }
+    {
+        // a standard index chunk larger than the file
+        std::string bytes = b.bytes;
+        avitest::put32(bytes, head + 24 + 8, 0xFFFFFFF0u);
+        File f;
+        EXPECT_FALSE(f.openToGetInformation(save(bytes, "b.avi").c_str()));
+        EXPECT_EQ(f.getErrorCode(), FREAD_FAILED);
+    }
+    {
+        // a super index pointing at itself is not followed down
+        std::string bytes = b.bytes;
+        bytes.replace(head + 24, 8, avitest::u64(b.indxPos[0]));
+        avitest::put32(bytes, head + 32, 8 + avitest::get32(bytes, b.indxPos[0] + 4));
+        File f;
+        EXPECT_FALSE(f.openToGetInformation(save(bytes, "c.avi").c_str()));
+        EXPECT_EQ(f.getErrorCode(), INVALID_INDEX);
+    }
+}
+
+TEST_F(AviIndex, RepeatedStandardIndexCannotExhaustMemory) {
+    // A super index that names the same standard index many times adds
+    // entries only while the file could hold that many chunks.
+    AviSpec s = rgb24(1, 1, 50);
+    s.index = Index::OpenDMLSuper;
+    avitest::Built b = avitest::buildAvi(s);
+    const std::size_t head = b.indxPos[0] + 8;
+    const std::uint64_t ix = avitest::get32(b.bytes, head + 24) | (std::uint64_t(avitest::get32(b.bytes, head + 28)) << 32);
+    const std::uint32_t ixSize = avitest::get32(b.bytes, head + 32);
+    std::string super = avitest::u16(4) + std::string(2, '\0') + avitest::u32(200) + "00db" + std::string(12, '\0');
+    for (int i = 0; i < 200; ++i) super += avitest::u64(ix) + avitest::u32(ixSize) + avitest::u32(50);
+    // replace the indx chunk with the long one and fix the list sizes
+    std::string bytes = b.bytes;
+    const std::uint32_t oldData = avitest::get32(bytes, b.indxPos[0] + 4);
+    bytes.replace(b.indxPos[0], 8 + oldData, avitest::chunk("indx", super));
+    const std::uint32_t grow = static_cast<std::uint32_t>(super.size() - oldData);
+    for (std::size_t p : {kFirstStrl, kHdrl, kRiff}) avitest::put32(bytes, p + 4, avitest::get32(bytes, p + 4) + grow);
+    // the standard index moved with the growth
+    for (int i = 0; i < 200; ++i) {
+        const std::size_t at = b.indxPos[0] + 8 + 24 + 16 * i;
+        bytes.replace(at, 8, avitest::u64(ix + grow));
+    }
+    // its base offset moved too
+    bytes.replace(ix + grow + 8 + 12, 8, avitest::u64(b.moviPos + grow));
+    File f;
+    EXPECT_FALSE(f.openToGetInformation(save(bytes).c_str()));
+    EXPECT_EQ(f.getErrorCode(), INVALID_INDEX);
+    EXPECT_LE(f.getVideoTotalFrames(), bytes.size() / 8 + 1);
+}
+
+TEST_F(AviIndex, BothStreamsWithoutEntriesAreRefused) {
+    AviSpec s = rgb24(4, 2, 0);
+    s.hasAudio = true;
+    s.index = Index::None;
+    File f;
+    EXPECT_FALSE(f.open(save(s).c_str(), "r"));
+    EXPECT_EQ(f.getErrorCode(), ALL_CHUNKS_MISSING);
+}
