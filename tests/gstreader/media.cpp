@@ -210,6 +210,19 @@ std::string brokenJpegFramesCopy(const std::string& source, int firstBroken, con
     return out;
 }
 
+void plainPlaybinCycle(const std::string& path) {
+    ensureGst();
+    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    Element playbin(static_cast<GstElement*>(gst_object_ref_sink(gst_element_factory_make("playbin", nullptr))));
+    g_object_set(playbin.get(), "uri", uri, "video-sink", gst_element_factory_make("appsink", nullptr),
+                 "audio-sink", gst_element_factory_make("fakesink", nullptr), nullptr);
+    g_free(uri);
+    gst_element_set_state(playbin.get(), GST_STATE_PAUSED);
+    gst_element_get_state(playbin.get(), nullptr, nullptr, 5 * GST_SECOND);
+    gst_element_set_state(playbin.get(), GST_STATE_NULL);
+    gst_element_get_state(playbin.get(), nullptr, nullptr, 5 * GST_SECOND);
+}
+
 Decoded decodeReference(const std::string& path) {
     Element pipeline = launch("filesrc location=\"" + path +
                               "\" ! decodebin ! videoconvert ! video/x-raw,format=RGB ! "

@@ -37,6 +37,10 @@ std::string corruptedCopy(const std::string& source, std::size_t offset, const s
 // intact and the decoder fails in the middle of the stream.
 std::string brokenJpegFramesCopy(const std::string& source, int firstBroken, const std::string& name);
 
+// Builds a bare playbin for `path`, prerolls it and tears it down: what
+// GStreamer itself costs per file, without the reader.
+void plainPlaybinCycle(const std::string& path);
+
 struct DecodedFrame {
     std::uint64_t pts = 0;           // nanoseconds
     std::vector<std::uint8_t> rgb;   // packed rows, no padding
