@@ -1,0 +1,170 @@
+#include <platform/mjpegavidecoder/jpegframedecoder.hpp>
+
+#include <common/jpeg/jpegerrors.hpp>
+
+#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace mjpegavidecoder {
+
+namespace {
+
+// The example tables of the JPEG format, which every Motion-JPEG writer that
+// leaves out its DHT segments encodes with.
+const StandardHuffmanTable kDcLuminance = {
+    {0, 0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+    12};
+
+const StandardHuffmanTable kDcChrominance = {
+    {0, 0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+    12};
+
+const StandardHuffmanTable kAcLuminance = {
+    {0, 0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d},
+    {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,
+     0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52,
+     0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0a, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x25,
+     0x26, 0x27, 0x28, 0x29, 0x2a, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44, 0x45,
+     0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63, 0x64,
+     0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x83,
+     0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99,
+     0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6,
+     0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3,
+     0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8,
+     0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa},
+    162};
+
+const StandardHuffmanTable kAcChrominance = {
+    {0, 0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
+    {0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61,
+     0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09, 0x23, 0x33,
+     0x52, 0xf0, 0x15, 0x62, 0x72, 0xd1, 0x0a, 0x16, 0x24, 0x34, 0xe1, 0x25, 0xf1, 0x17, 0x18,
+     0x19, 0x1a, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44,
+     0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63,
+     0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a,
+     0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97,
+     0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4,
+     0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca,
+     0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7,
+     0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa},
+    162};
+
+// A progressive image may hold any number of scans, each a pass over the
+// whole coefficient buffer; a hostile frame with thousands of tiny scans
+// would stall the reader. Real encoders write about ten.
+constexpr int kMaxScans = 1000;
+
+void limitScans(j_common_ptr common) {
+    if (!common->is_decompressor) {
+        return;
+    }
+    auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+    if (cinfo->input_scan_number > kMaxScans) {
+        throw multimedia::common::jpeg::Exception("JPEG frame has more than " +
+                                                  std::to_string(kMaxScans) + " scans");
+    }
+}
+
+void assignTable(JHUFF_TBL*& slot, const StandardHuffmanTable& table, j_decompress_ptr cinfo) {
+    if (slot == nullptr) {
+        slot = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(cinfo));
+    }
+    std::memcpy(slot->bits, table.bits, sizeof slot->bits);
+    std::memset(slot->huffval, 0, sizeof slot->huffval);
+    std::memcpy(slot->huffval, table.values, table.valueCount);
+    slot->sent_table = FALSE;
+}
+
+}  // namespace
+
+const StandardHuffmanTable& standardDcTable(int tableIndex) {
+    return tableIndex == 0 ? kDcLuminance : kDcChrominance;
+}
+
+const StandardHuffmanTable& standardAcTable(int tableIndex) {
+    return tableIndex == 0 ? kAcLuminance : kAcChrominance;
+}
+
+struct JpegFrameDecoder::State {
+    multimedia::common::jpeg::ErrorManager errors;
+    jpeg_decompress_struct cinfo{};
+    jpeg_progress_mgr progress{};
+    std::vector<JSAMPROW> rows;
+    bool created = false;
+
+    // libjpeg keeps the tables of one image for the next (abbreviated
+    // streams); a Motion-JPEG frame without DHT means the standard tables,
+    // not those of the frame before, so every frame starts from them.
+    void resetHuffmanTables() {
+        for (int i = 0; i < NUM_HUFF_TBLS; ++i) {
+            if (i < 2 || cinfo.dc_huff_tbl_ptrs[i] != nullptr) {
+                assignTable(cinfo.dc_huff_tbl_ptrs[i], standardDcTable(i & 1), &cinfo);
+            }
+            if (i < 2 || cinfo.ac_huff_tbl_ptrs[i] != nullptr) {
+                assignTable(cinfo.ac_huff_tbl_ptrs[i], standardAcTable(i & 1), &cinfo);
+            }
+        }
+    }
+};
+
+JpegFrameDecoder::JpegFrameDecoder() : state_(new State) {
+    State& s = *state_;
+    s.errors.install(s.cinfo);
+    jpeg_create_decompress(&s.cinfo);
+    s.created = true;
+    s.progress.progress_monitor = &limitScans;
+    s.cinfo.progress = &s.progress;
+}
+
+JpegFrameDecoder::~JpegFrameDecoder() {
+    if (state_->created) {
+        jpeg_destroy_decompress(&state_->cinfo);
+    }
+}
+
+void JpegFrameDecoder::decode(const std::uint8_t* data, std::size_t size, std::size_t width,
+                              std::size_t height, std::uint8_t* rgb) {
+    State& s = *state_;
+    jpeg_decompress_struct& cinfo = s.cinfo;
+    try {
+        jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+        s.resetHuffmanTables();
+        jpeg_read_header(&cinfo, TRUE);
+        if (cinfo.image_width != width || cinfo.image_height != height) {
+            throw std::runtime_error("JPEG frame of " + std::to_string(cinfo.image_width) + "x" +
+                                     std::to_string(cinfo.image_height) + " in a stream of " +
+                                     std::to_string(width) + "x" + std::to_string(height));
+        }
+        cinfo.out_color_space = JCS_RGB;
+        jpeg_start_decompress(&cinfo);
+        if (cinfo.output_components != 3) {
+            throw std::runtime_error("JPEG frame does not decode to three channels");
+        }
+        const std::size_t stride = width * 3;
+        s.rows.resize(height);
+        for (std::size_t y = 0; y < height; ++y) {
+            s.rows[y] = rgb + y * stride;
+        }
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const JDIMENSION line = cinfo.output_scanline;
+            if (jpeg_read_scanlines(&cinfo, s.rows.data() + line, cinfo.output_height - line) == 0) {
+                throw std::runtime_error("JPEG frame ended early");
+            }
+        }
+        // Whatever follows the last scan (EOI, padding of the chunk) is not
+        // needed; aborting skips it and readies the object for the next frame.
+        jpeg_abort_decompress(&cinfo);
+    } catch (...) {
+        jpeg_abort_decompress(&cinfo);
+        throw;
+    }
+}
+
+}  // namespace mjpegavidecoder

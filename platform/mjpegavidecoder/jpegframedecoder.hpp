@@ -1,0 +1,44 @@
+#pragma once
+// One libjpeg decompressor, kept for the life of a reader and reused for every
+// frame. Fatal libjpeg errors arrive as multimedia::common::jpeg::Exception
+// (our error manager is installed before the first libjpeg call); warnings are
+// dropped, as peers do, so a slightly damaged frame is still delivered.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace mjpegavidecoder {
+
+class JpegFrameDecoder {
+public:
+    JpegFrameDecoder();
+    ~JpegFrameDecoder();
+    JpegFrameDecoder(const JpegFrameDecoder&) = delete;
+    JpegFrameDecoder& operator=(const JpegFrameDecoder&) = delete;
+
+    // Decodes the JPEG image data[0, size) into rgb: height rows of width
+    // pixels, red, green, blue, no padding. The image must have exactly the
+    // given size, else std::runtime_error is thrown before anything is
+    // decoded. Frames without Huffman tables get the standard ones of the
+    // JPEG format (what Motion-JPEG writers leave out), whatever an earlier
+    // frame defined. rgb is left partly written when an exception leaves.
+    void decode(const std::uint8_t* data, std::size_t size, std::size_t width,
+                std::size_t height, std::uint8_t* rgb);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The four standard tables (luminance DC and AC, chrominance DC and AC) as
+// libjpeg holds them: 16 code counts, then the symbol values.
+struct StandardHuffmanTable {
+    std::uint8_t bits[17];  // bits[0] unused, bits[k] = codes of length k
+    std::uint8_t values[256];
+    std::size_t valueCount;
+};
+const StandardHuffmanTable& standardDcTable(int tableIndex);  // 0 luminance, 1 chrominance
+const StandardHuffmanTable& standardAcTable(int tableIndex);
+
+}  // namespace mjpegavidecoder

@@ -1,0 +1,95 @@
+#pragma once
+// The reader behind createMjpegAviReaderInstance(): avi::File finds each
+// frame's chunk through the index, libjpeg-turbo decodes it (or avi::File
+// converts an uncompressed frame to 24 bits), and the frame object of framekit
+// lays the packed RGB frame out as the caller asks.
+//
+// Frame n is shown from n * scale / rate seconds until frame n + 1; seeking
+// picks the frame by number, so it is exact. One frame is decoded per
+// readFrame and nothing is decoded ahead.
+
+#include <avi/avifile.hpp>
+#include <platform/framekit/framekit.hpp>
+#include <platform/mjpegavidecoder/jpegframedecoder.hpp>
+#include <videoreader/ivideoreader.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mjpegavidecoder {
+
+class MjpegAviReader final : public qsVideoReader::IVideoReader {
+public:
+    MjpegAviReader();
+    ~MjpegAviReader() override;
+
+    void open(const std::u16string& fileName, bool openFlag) override;
+    void startFromBeginning() override;
+    void seekToTime(double seconds) override;
+    void readFrame(bool rowMajorInterleaved, void* destination) override;
+    void close() override;
+    std::size_t getHeight() override;
+    std::size_t getWidth() override;
+    double getFrameRate() override;
+    double getDuration() override;
+    unsigned int getBitsPerPixel() override;
+    std::u16string getVideoFormat() override;
+    std::u16string getVideoCodec() override;
+    std::u16string getAudioCodec() override;
+    double getNumAudioChannels() override;
+    std::size_t getNumColorChannels() override;
+    bool hasAudio() override;
+    bool hasVideo() override;
+    double getCurrentTime() override;
+    bool isEndOfStream() override;
+    bool getOpenFlag() override;
+    qsVideoReader::VideoDataType getVideoDataType() override;
+
+private:
+    enum class Coding { None, Jpeg, Uncompressed };
+
+    void describe(const std::u16string& fileName);
+    void checkUncompressedLayout();
+    // Decodes frame n into packed_ (throws on any failure).
+    void decodeFrame(std::uint64_t n);
+    void decodeJpegFrame(std::uint64_t n);
+    void convertUncompressedFrame(std::uint64_t n);
+    double timeOfFrame(std::uint64_t n) const;
+    bool framePeriodKnown() const { return rate_ != 0 && scale_ != 0; }
+    void forgetFile();
+    void resetDescription();
+
+    std::unique_ptr<avi::File> file_;
+    bool openFlag_ = false;
+
+    // What open() learnt.
+    Coding coding_ = Coding::None;
+    std::size_t width_ = 0;
+    std::size_t height_ = 0;
+    std::uint32_t rate_ = 0;
+    std::uint32_t scale_ = 0;
+    std::uint64_t frameCount_ = 0;
+    std::uint64_t fileSize_ = 0;
+    std::u16string videoCodec_;
+    std::u16string audioCodec_;
+    double audioChannels_ = 0.0;
+    bool hasAudio_ = false;
+
+    // Reading position: the frame the next readFrame delivers.
+    std::uint64_t next_ = 0;
+    double currentTime_ = 0.0;
+    bool endOfStream_ = false;
+
+    // Scratch, kept between frames so steady reading allocates nothing.
+    std::vector<std::uint8_t> chunk_;   // one compressed chunk or stored frame
+    std::vector<std::uint8_t> packed_;  // the decoded frame, packed RGB rows
+    static constexpr std::uint64_t kNoFrame = ~std::uint64_t{0};
+    std::uint64_t packedFrame_ = kNoFrame;  // which frame packed_ holds
+    std::unique_ptr<JpegFrameDecoder> jpeg_;
+    std::unique_ptr<pixcapframekit::IFrame> layout_;
+};
+
+}  // namespace mjpegavidecoder

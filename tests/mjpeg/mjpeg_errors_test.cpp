@@ -1,0 +1,265 @@
+// Failures: files the reader refuses (each with its exception type), and
+// frames it cannot decode, which are marked with an infinite time while the
+// process and the reading go on.
+
+#include "mjpegfixtures.hpp"
+
+#include <platform/i18n/i18n.hpp>
+#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <videoreader/videoreaderexceptions.hpp>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+
+using namespace mjpegtest;
+
+namespace {
+
+std::unique_ptr<qsVideoReader::IVideoReader> newReader() {
+    return std::unique_ptr<qsVideoReader::IVideoReader>(qsVideoReader::createMjpegAviReaderInstance());
+}
+
+std::string written(const std::string& name, const Bytes& bytes) {
+    const std::string path = scratchPath(name);
+    writeFile(path, bytes);
+    return path;
+}
+
+AviSpec jpegSpec(int frames) {
+    AviSpec spec;
+    spec.width = 32;
+    spec.height = 16;
+    for (int i = 0; i < frames; ++i) {
+        spec.frames.push_back(encodeJpeg(testPicture(32, 16, i), 32, 16));
+    }
+    return spec;
+}
+
+template <typename Expected>
+void expectOpenThrows(const std::string& path) {
+    auto reader = newReader();
+    try {
+        reader->open(vq::i18n::to_ustring(path.c_str()), false);
+        ADD_FAILURE() << path << " opened";
+    } catch (const Expected& e) {
+        EXPECT_NE(std::string(e.what()), "");
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << path << ": wrong exception: " << e.what();
+    }
+    // A reader whose open failed describes no video.
+    EXPECT_EQ(reader->getWidth(), 0u);
+    EXPECT_EQ(reader->getHeight(), 0u);
+    EXPECT_EQ(reader->getBitsPerPixel(), 0u);
+    EXPECT_EQ(reader->getVideoFormat(), u"");
+    EXPECT_FALSE(reader->hasVideo());
+}
+
+TEST(MjpegOpenFailures, EachRefusalHasItsType) {
+    expectOpenThrows<qsVideoReader::FileNotFoundException>(scratchPath("no-such-file.avi"));
+    expectOpenThrows<qsVideoReader::FileNotFoundException>("");
+    expectOpenThrows<qsVideoReader::InitializationFailedException>(
+        written("text.avi", Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'A', 'V', 'I', '\n', 0, 0, 0}));
+    expectOpenThrows<qsVideoReader::InitializationFailedException>(written("empty.avi", Bytes{}));
+
+    AviSpec audioOnly;
+    audioOnly.video = false;
+    audioOnly.audio = true;
+    audioOnly.audioChunks = {Bytes(800, 1), Bytes(800, 2)};
+    expectOpenThrows<qsVideoReader::NoVideoException>(written("audio-only.avi", buildAvi(audioOnly)));
+
+    AviSpec otherCodec = jpegSpec(2);
+    otherCodec.fourCC = "XVID";
+    expectOpenThrows<qsVideoReader::UnknownCodecException>(written("xvid.avi", buildAvi(otherCodec)));
+
+    AviSpec fourBit;
+    fourBit.fourCC = "";
+    fourBit.bitCount = 4;
+    fourBit.frames = {Bytes(16 * 8 / 2, 0)};
+    expectOpenThrows<qsVideoReader::UnknownCodecException>(written("4bit.avi", buildAvi(fourBit)));
+
+    AviSpec noSize = jpegSpec(1);
+    noSize.width = 0;
+    expectOpenThrows<qsVideoReader::FileCorruptException>(written("no-size.avi", buildAvi(noSize)));
+
+    AviSpec huge = jpegSpec(1);
+    huge.width = 70000;
+    expectOpenThrows<qsVideoReader::FileCorruptException>(written("huge.avi", buildAvi(huge)));
+
+    // An 8-bit frame whose chunk is longer than the bitmap header implies
+    // would make the in-place conversion write outside its buffer.
+    AviSpec longFrames;
+    longFrames.fourCC = "";
+    longFrames.bitCount = 8;
+    longFrames.frames = {Bytes(16 * 8 + 64, 0)};
+    expectOpenThrows<qsVideoReader::FileCorruptException>(written("long-8bit.avi", buildAvi(longFrames)));
+}
+
+TEST(MjpegOpenFailures, EveryTypeIsAReaderException) {
+    auto reader = newReader();
+    EXPECT_THROW(reader->open(u"/no/such/dir/file.avi", false), qsVideoReader::VideoReaderException);
+    EXPECT_THROW(reader->open(u"/no/such/dir/file.avi", false), std::runtime_error);
+}
+
+TEST(MjpegOpenFailures, AFailedOpenForgetsTheFileOpenedBefore) {
+    auto reader = openReader(written("good.avi", buildAvi(jpegSpec(2))));
+    EXPECT_EQ(reader->getWidth(), 32u);
+    EXPECT_THROW(reader->open(u"/no/such/file.avi", true), qsVideoReader::FileNotFoundException);
+    EXPECT_EQ(reader->getWidth(), 0u);
+    EXPECT_EQ(reader->getDuration(), -1.0);
+    Bytes frame(32 * 16 * 3);
+    reader->readFrame(true, frame.data());
+    EXPECT_TRUE(reader->isEndOfStream());
+}
+
+TEST(MjpegOpenFailures, ReopeningDescribesTheNewFile) {
+    AviSpec small = jpegSpec(2);
+    auto reader = openReader(written("first.avi", buildAvi(small)));
+    reader->seekToTime(0.04);
+    const PeerFile other = ffmpegFile(35, 19, 8, 24, false);
+    reader->open(vq::i18n::to_ustring(other.path.c_str()), true);
+    EXPECT_TRUE(reader->getOpenFlag());
+    EXPECT_EQ(reader->getWidth(), 35u);
+    EXPECT_EQ(reader->getHeight(), 19u);
+    EXPECT_EQ(reader->getCurrentTime(), 0.0);
+    reader->startFromBeginning();
+    EXPECT_EQ(readAll(*reader).pixels.size(), 8u);
+}
+
+// ---- frames that fail ----
+
+// Reads frames 0..count-1 and answers their times.
+std::vector<double> timesOf(qsVideoReader::IVideoReader& reader, std::vector<Bytes>* frames = nullptr) {
+    reader.startFromBeginning();
+    const Frames all = readAll(reader);
+    if (frames != nullptr) {
+        *frames = all.pixels;
+    }
+    return all.times;
+}
+
+TEST(MjpegBadFrames, UndecodableFrameIsMarkedAndReadingGoesOn) {
+    AviSpec spec = jpegSpec(4);
+    spec.frames[1] = Bytes(spec.frames[1].size(), 0);        // no JPEG at all
+    spec.frames[2].resize(10);                                // cut in its header
+    auto reader = openReader(written("bad-frames.avi", buildAvi(spec)));
+    std::vector<Bytes> frames;
+    const std::vector<double> times = timesOf(*reader, &frames);
+    ASSERT_EQ(times.size(), 4u);
+    EXPECT_EQ(times[0], 0.0);
+    EXPECT_TRUE(std::isinf(times[1]) && times[1] > 0);
+    EXPECT_TRUE(std::isinf(times[2]) && times[2] > 0);
+    EXPECT_DOUBLE_EQ(times[3], 0.12);
+    int w = 0, h = 0;
+    EXPECT_TRUE(frames[3] == libjpegDecode(spec.frames[3], w, h)) << "the decoder recovered";
+    // Seeking to the bad frame marks it again; the good one before it reads.
+    reader->seekToTime(0.04);
+    readOne(*reader);
+    EXPECT_TRUE(std::isinf(reader->getCurrentTime()));
+    reader->seekToTime(0.0);
+    EXPECT_TRUE(readOne(*reader) == frames[0]);
+    EXPECT_EQ(reader->getCurrentTime(), 0.0);
+}
+
+TEST(MjpegBadFrames, FrameOfAnotherSizeIsMarked) {
+    AviSpec spec = jpegSpec(3);
+    spec.frames[1] = encodeJpeg(testPicture(16, 16, 1), 16, 16);
+    auto reader = openReader(written("other-size.avi", buildAvi(spec)));
+    const std::vector<double> times = timesOf(*reader);
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_TRUE(std::isinf(times[1]));
+    EXPECT_DOUBLE_EQ(times[2], 0.08);
+}
+
+TEST(MjpegBadFrames, PeerFileWithADamagedChunkKeepsItsOtherFrames) {
+    const PeerFile file = gstreamerFile(64, 48, 6, 25, false);
+    Bytes bytes = readFile(file.path);
+    const auto chunks = videoChunks(bytes);
+    ASSERT_EQ(chunks.size(), 6u);
+    const Bytes good = chunkData(bytes, chunks[4]);
+    // Overwrite frame 3 from its start of frame marker on.
+    std::fill(bytes.begin() + chunks[3].offset, bytes.begin() + chunks[3].offset + chunks[3].size, 0xFF);
+    auto reader = openReader(written("damaged-gst.avi", bytes));
+    std::vector<Bytes> frames;
+    const std::vector<double> times = timesOf(*reader, &frames);
+    ASSERT_EQ(times.size(), 6u);
+    EXPECT_TRUE(std::isinf(times[3]));
+    int w = 0, h = 0;
+    EXPECT_TRUE(frames[4] == libjpegDecode(good, w, h));
+}
+
+// A frame cut short in its scan data is still delivered (libjpeg fills what
+// is missing, as peers do), and libjpeg's warning is not printed.
+TEST(MjpegBadFrames, TruncatedScanIsDeliveredSilently) {
+    AviSpec spec = jpegSpec(2);
+    Bytes& frame = spec.frames[0];
+    std::size_t scan = 0;
+    while (scan + 1 < frame.size() && !(frame[scan] == 0xFF && frame[scan + 1] == 0xDA)) {
+        ++scan;
+    }
+    ASSERT_LT(scan + 1, frame.size());
+    frame.resize(scan + (frame.size() - scan) / 2);
+    const std::string path = written("truncated-scan.avi", buildAvi(spec));
+
+    const std::string errPath = scratchPath("stderr.txt");
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int capture = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(capture, 2);
+    std::vector<double> times;
+    {
+        auto reader = openReader(path);
+        times = timesOf(*reader);
+    }
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(capture);
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_EQ(times[0], 0.0);
+    EXPECT_EQ(times[1], 0.04);
+    EXPECT_TRUE(readFile(errPath).empty()) << std::string(readFile(errPath).begin(), readFile(errPath).end());
+}
+
+TEST(MjpegBadFrames, NullDestinationIsAFailedRead) {
+    auto reader = openReader(written("null-dest.avi", buildAvi(jpegSpec(2))));
+    reader->startFromBeginning();
+    reader->readFrame(true, nullptr);
+    EXPECT_TRUE(std::isinf(reader->getCurrentTime()));
+    EXPECT_FALSE(reader->isEndOfStream());
+    readOne(*reader);
+    EXPECT_EQ(reader->getCurrentTime(), 0.04);
+}
+
+TEST(MjpegBadFrames, ClosedReaderReadsNothing) {
+    auto reader = openReader(written("closed.avi", buildAvi(jpegSpec(2))));
+    reader->startFromBeginning();
+    readOne(*reader);
+    reader->close();
+    Bytes frame(32 * 16 * 3, 7);
+    reader->readFrame(true, frame.data());
+    EXPECT_TRUE(reader->isEndOfStream());
+    EXPECT_TRUE(frame == Bytes(frame.size(), 7));
+    reader->close();  // twice is harmless
+}
+
+TEST(MjpegReaderState, FreshReaderDescribesNothing) {
+    auto reader = newReader();
+    EXPECT_EQ(reader->getWidth(), 0u);
+    EXPECT_EQ(reader->getHeight(), 0u);
+    EXPECT_EQ(reader->getFrameRate(), 0.0);
+    EXPECT_EQ(reader->getDuration(), -1.0);
+    EXPECT_EQ(reader->getBitsPerPixel(), 0u);
+    EXPECT_EQ(reader->getNumColorChannels(), 0u);
+    EXPECT_EQ(reader->getVideoCodec(), u"");
+    EXPECT_FALSE(reader->hasAudio());
+    EXPECT_FALSE(reader->hasVideo());
+    EXPECT_EQ(reader->getCurrentTime(), 0.0);
+    EXPECT_FALSE(reader->isEndOfStream());
+    reader->close();
+}
+
+}  // namespace
