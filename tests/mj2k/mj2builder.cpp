@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -396,7 +397,15 @@ void putU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t v) {
 std::string writeTemp(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     const char* base = std::getenv("TMPDIR");
     std::string dir = std::string(base ? base : "/tmp") + "/mj2k-tests-" + std::to_string(::getpid());
-    ::mkdir(dir.c_str(), 0700);  // already there after the first call
+    // Made once per test process and removed when it exits.
+    static const struct TempDir {
+        std::string path;
+        explicit TempDir(std::string p) : path(std::move(p)) { ::mkdir(path.c_str(), 0700); }
+        ~TempDir() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } temp(dir);
     std::string path = dir + "/" + name;
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
