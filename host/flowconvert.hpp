@@ -25,11 +25,8 @@ namespace mmhost {
 // One frame as the flow model sees it: the five values of the converter's list
 // taken apart, and the pixel block, now the host's.
 struct FlowFrame {
-    struct BlockDeleter {
-        void operator()(unsigned char* block) const { delete[] block; }
-    };
-
-    std::unique_ptr<unsigned char[], BlockDeleter> pixels;
+    // Allocated by the device with array new; released here with array delete.
+    std::unique_ptr<unsigned char[]> pixels;
     // The list marks a failed read by an int 0 in place of the height.
     bool failed = false;
     unsigned long height = 0;  // 0 for a failed frame
@@ -47,17 +44,6 @@ struct FlowFrame {
     // shows "height=(int)0".
     std::string describe() const;
 };
-
-// Sample width in bytes of a video sample type (1 for unknown values).
-inline std::uint64_t videoSampleBytes(multimedia::common::avbuffer::VideoDataType type) {
-    using namespace multimedia::common::avbuffer;
-    switch (type) {
-        case VIDEO_DOUBLE: return 8;
-        case VIDEO_SINGLE: case VIDEO_INT32: case VIDEO_UINT32: return 4;
-        case VIDEO_INT16: case VIDEO_UINT16: return 2;
-        default: return 1;
-    }
-}
 
 class FlowConverter {
 public:
