@@ -1,0 +1,47 @@
+#include <plugins/mjpegavi/mjpegaviplugin.hpp>
+
+#include <avi/avifile.hpp>
+#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <plugins/kit/entrypoints.hpp>
+
+#include <memory>
+#include <vector>
+
+namespace mjpegavireader {
+
+qsVideoReader::IVideoReader* MjpegAviTraits::createReader() {
+    return qsVideoReader::createMjpegAviReaderInstance();
+}
+
+void MjpegAviTraits::finishInitialize(const std::u16string& fileName,
+                                      asyncioplugin::interfaces::PropertyList& outputs) {
+    std::unique_ptr<avi::File> file;
+    try {
+        file = std::make_unique<avi::File>();
+        if (file->open(fileName, "r")) {
+            if (!file->isVideoCompressed() && file->getVideoBitsPerPixel() == 8) {
+                const std::vector<avi::tagRGBQUAD> colormap = file->getColormap();
+                std::vector<unsigned char> bytes;
+                bytes.reserve(colormap.size() * 3);
+                for (const avi::tagRGBQUAD& entry : colormap) {
+                    bytes.push_back(entry.red);
+                    bytes.push_back(entry.green);
+                    bytes.push_back(entry.blue);
+                }
+                const double entries = static_cast<double>(bytes.size() / 3);
+                kit::publishBytes(outputs, "Colormap", std::move(bytes));
+                kit::publish<double>(outputs, "NumColormapEntries", entries);
+            }
+            kit::publish<bool>(outputs, "IsPluginSuccess", true);
+        }
+    } catch (...) {
+        // Dropped by design: the properties not yet published stay missing.
+    }
+    if (file) {
+        file->close();
+    }
+}
+
+}  // namespace mjpegavireader
+
+MM_READER_PLUGIN_ENTRY_POINTS(mjpegavireader::Device, mjpegavireader::PluginInfo)
