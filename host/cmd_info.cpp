@@ -1,12 +1,14 @@
-// mmtool info FILE.avi: what avi::File reports about an AVI file.
+// mmtool info FILE [--plugin NAME]: what a reader plugin publishes about any
+// readable video, preceded for an AVI file by what avi::File reports.
 #include "mmtool.hpp"
 
 #include <avi/avifile.hpp>
+#include <host/plugintool.hpp>
 
 #include <cstdio>
 #include <string>
 
-MMTOOL_COMMAND(info, "info FILE.avi", "what the AVI library reads from FILE");
+MMTOOL_COMMAND(info, "info FILE [--plugin P]", "what the AVI library and the reader plugins read from FILE");
 
 namespace {
 
@@ -36,11 +38,9 @@ std::string printable(const std::string& fourcc) {
 
 }  // namespace
 
-int info(int argc, char** argv) {
-    if (argc != 1) {
-        std::fprintf(stderr, "usage: mmtool info FILE.avi\n");
-        return 2;
-    }
+namespace {
+
+int aviInfo(char** argv) {
     avi::File f;
     const bool opened = f.open(argv[0], "r");
     std::printf("file:             %s\n", argv[0]);
@@ -74,4 +74,27 @@ int info(int argc, char** argv) {
     std::printf("error:            %d%s%s\n", static_cast<int>(f.getErrorCode()), f.getErrorCode() ? " " : "",
                 f.getErrorMsg());
     return 0;
+}
+
+}  // namespace
+
+int info(int argc, char** argv) {
+    bool missing = false;
+    const std::string forced = mmtool::takeOption(argc, argv, "--plugin", "", missing);
+    if (missing || argc != 1) {
+        std::fprintf(stderr, "usage: mmtool info FILE [--plugin NAME]\n");
+        return 2;
+    }
+    int aviStatus = 1;
+    if (mmhost::extensionOf(argv[0]) == "avi") {
+        std::printf("[avi library]\n");
+        aviStatus = aviInfo(argv);
+        std::printf("\n");
+    } else {
+        std::printf("file:             %s\n", argv[0]);
+    }
+    std::printf("[reader plugin]\n");
+    std::fflush(stdout);
+    const int pluginStatus = mmtool::printPluginInfo(argv[0], forced);
+    return aviStatus == 0 || pluginStatus == 0 ? 0 : 1;
 }
