@@ -239,19 +239,27 @@ void MjpegAviReader::readFrame(bool rowMajorInterleaved, void* destination) {
         if (destination == nullptr) {
             throw std::invalid_argument("no destination for the frame");
         }
-        decodeFrame(n);
-        layout_->copy({destination}, packed_.data(), rowMajorInterleaved);
+        prepareLayout();
+        if (rowMajorInterleaved) {
+            // The interleaved layout is the packed frame itself: decode
+            // straight into the caller's memory, no copy.
+            decodeFrame(n, static_cast<std::uint8_t*>(destination));
+        } else {
+            if (packedFrame_ != n) {  // else a seek back to the frame just shown
+                packedFrame_ = kNoFrame;
+                packed_.resize(width_ * height_ * 3);
+                decodeFrame(n, packed_.data());
+                packedFrame_ = n;
+            }
+            layout_->copy({destination}, packed_.data(), false);
+        }
         currentTime_ = timeOfFrame(n);
     } catch (...) {
         currentTime_ = std::numeric_limits<double>::infinity();
     }
 }
 
-void MjpegAviReader::decodeFrame(std::uint64_t n) {
-    if (packedFrame_ == n) {
-        return;  // a seek back to the frame just shown
-    }
-    packedFrame_ = kNoFrame;
+void MjpegAviReader::prepareLayout() {
     if (!layout_) {
         layout_ = pixcapframekit::frameFactory(pixcapframekit::frametypes::FRAMETYPE_RGB8,
                                                static_cast<int>(width_), static_cast<int>(height_));
@@ -259,16 +267,17 @@ void MjpegAviReader::decodeFrame(std::uint64_t n) {
             throw std::runtime_error("no frame layout for this size");
         }
     }
-    packed_.resize(width_ * height_ * 3);
-    if (coding_ == Coding::Jpeg) {
-        decodeJpegFrame(n);
-    } else {
-        convertUncompressedFrame(n);
-    }
-    packedFrame_ = n;
 }
 
-void MjpegAviReader::decodeJpegFrame(std::uint64_t n) {
+void MjpegAviReader::decodeFrame(std::uint64_t n, std::uint8_t* rgb) {
+    if (coding_ == Coding::Jpeg) {
+        decodeJpegFrame(n, rgb);
+    } else {
+        convertUncompressedFrame(n, rgb);
+    }
+}
+
+void MjpegAviReader::decodeJpegFrame(std::uint64_t n, std::uint8_t* rgb) {
     avi::File& f = *file_;
     const long frame = static_cast<long>(n);
     const std::uint32_t size = f.getRawVideoFrameSize(frame);
@@ -283,12 +292,12 @@ void MjpegAviReader::decodeJpegFrame(std::uint64_t n) {
     if (!jpeg_) {
         jpeg_ = std::make_unique<JpegFrameDecoder>();
     }
-    jpeg_->decode(chunk_.data(), size, width_, height_, packed_.data());
+    jpeg_->decode(chunk_.data(), size, width_, height_, rgb);
 }
 
 // avi::File delivers bottom-up rows of blue, green, red padded to 4 bytes;
 // the frame object wants top-down rows of red, green, blue.
-void MjpegAviReader::convertUncompressedFrame(std::uint64_t n) {
+void MjpegAviReader::convertUncompressedFrame(std::uint64_t n, std::uint8_t* rgb) {
     avi::File& f = *file_;
     const long frame = static_cast<long>(n);
     const std::size_t stride = storedRowBytes(width_, 24);
@@ -300,7 +309,7 @@ void MjpegAviReader::convertUncompressedFrame(std::uint64_t n) {
     }
     for (std::size_t y = 0; y < height_; ++y) {
         const std::uint8_t* src = chunk_.data() + (height_ - 1 - y) * stride;
-        std::uint8_t* dst = packed_.data() + y * width_ * 3;
+        std::uint8_t* dst = rgb + y * width_ * 3;
         for (std::size_t x = 0; x < width_; ++x) {
             dst[3 * x] = src[3 * x + 2];
             dst[3 * x + 1] = src[3 * x + 1];

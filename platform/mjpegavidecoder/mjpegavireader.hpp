@@ -1,8 +1,10 @@
 #pragma once
 // The reader behind createMjpegAviReaderInstance(): avi::File finds each
 // frame's chunk through the index, libjpeg-turbo decodes it (or avi::File
-// converts an uncompressed frame to 24 bits), and the frame object of framekit
-// lays the packed RGB frame out as the caller asks.
+// converts an uncompressed frame to 24 bits). The row-major interleaved layout
+// is the packed RGB frame itself, decoded straight into the caller's memory;
+// for the default layout the frame object of framekit rearranges a packed
+// copy.
 //
 // Frame n is shown from n * scale / rate seconds until frame n + 1; seeking
 // picks the frame by number, so it is exact. One frame is decoded per
@@ -53,10 +55,11 @@ private:
 
     void describe(const std::u16string& fileName);
     void checkUncompressedLayout();
-    // Decodes frame n into packed_ (throws on any failure).
-    void decodeFrame(std::uint64_t n);
-    void decodeJpegFrame(std::uint64_t n);
-    void convertUncompressedFrame(std::uint64_t n);
+    void prepareLayout();
+    // Decodes frame n into rgb as packed rows (throws on any failure).
+    void decodeFrame(std::uint64_t n, std::uint8_t* rgb);
+    void decodeJpegFrame(std::uint64_t n, std::uint8_t* rgb);
+    void convertUncompressedFrame(std::uint64_t n, std::uint8_t* rgb);
     double timeOfFrame(std::uint64_t n) const;
     bool framePeriodKnown() const { return rate_ != 0 && scale_ != 0; }
     void forgetFile();
@@ -85,9 +88,9 @@ private:
 
     // Scratch, kept between frames so steady reading allocates nothing.
     std::vector<std::uint8_t> chunk_;   // one compressed chunk or stored frame
-    std::vector<std::uint8_t> packed_;  // the decoded frame, packed RGB rows
+    std::vector<std::uint8_t> packed_;  // the decoded frame for the default layout
     static constexpr std::uint64_t kNoFrame = ~std::uint64_t{0};
-    std::uint64_t packedFrame_ = kNoFrame;  // which frame packed_ holds
+    std::uint64_t packedFrame_ = kNoFrame;  // which frame packed_ holds, if any
     std::unique_ptr<JpegFrameDecoder> jpeg_;
     std::unique_ptr<pixcapframekit::IFrame> layout_;
 };
