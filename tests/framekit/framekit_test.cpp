@@ -100,6 +100,19 @@ TEST(FrameKit, DefaultLayoutIsPlanarColumnMajorForEveryShape) {
     }
 }
 
+// Frames wider than one strip of the fast path, up to full HD.
+TEST(FrameKit, DefaultLayoutAcrossStrips) {
+    const int shapes[][2] = {{257, 33}, {600, 17}, {1920, 1080}};
+    for (const auto& shape : shapes) {
+        auto frame = frameFactory(ft::FRAMETYPE_RGB8, shape[0], shape[1]);
+        const auto packed = randomFrame<std::uint8_t>(frame->getFrameSize(), 11);
+        std::vector<std::uint8_t> out(packed.size());
+        frame->copy({out.data()}, packed.data(), false);
+        ASSERT_TRUE(out == columnMajorPlanes(packed, shape[0], shape[1], 3))
+            << shape[0] << "x" << shape[1];
+    }
+}
+
 TEST(FrameKit, DefaultLayoutForSixteenBitSamples) {
     auto frame = frameFactory(ft::FRAMETYPE_RGB16, 19, 70);
     const auto packed = randomFrame<std::uint16_t>(19 * 70 * 3, 3);
