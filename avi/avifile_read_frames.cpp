@@ -123,8 +123,13 @@ void File::readRGB24VideoFrame(char* buffer, long frame) {
         setError(errors::COMPRESSED_VIDEO);
         return;
     }
-    if (!readFrameInto(buffer, frame)) return;
     const unsigned bits = bitmapHeader.bitCount;
+    if (getRGB24VideoFrameSize() == 0 && !videoIndex.empty()) {
+        // No RGB24 form (and a caller buffer sized 0): nothing is read.
+        setError(errors::INVALID_BITS_PER_PIXEL);
+        return;
+    }
+    if (!readFrameInto(buffer, frame)) return;
     const bool padded = getRgb24PadLength() != 0;
     if (bits == 2 || bits == 4 || bits == 8 || bits == 16) {
         // The growing conversions read the whole stored picture: complete a

@@ -287,3 +287,16 @@ TEST_F(AviFrames, PublicConversionsWorkInPlace) {
     f.rgb555ToRgb24WPad(buf.data());
     expectSamePixels(buf, expectedRgb24(s.frames[0], 5, 2, 16, ""), 5, 2);
 }
+
+TEST_F(AviFrames, DepthsWithoutRgb24FormReadNothing) {
+    // getRGB24VideoFrameSize() is 0 for such a depth: a buffer sized by it has no room.
+    File f;
+    ASSERT_TRUE(f.open(save(depth(4, 2, 12, 1)).c_str(), "r"));
+    ASSERT_EQ(f.getRGB24VideoFrameSize(), 0u);
+    std::vector<char> none;
+    f.readRGB24VideoFrame(none.data(), 0);
+    EXPECT_EQ(f.getErrorCode(), INVALID_BITS_PER_PIXEL);
+    std::string raw(f.getRawVideoFrameSize(0), '\0');
+    f.readVideoFrame(raw.data(), 0);
+    EXPECT_EQ(f.getErrorCode(), NO_ERROR);
+}
