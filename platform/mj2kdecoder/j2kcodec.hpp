@@ -19,8 +19,8 @@ struct ImageDeleter {
 using ImageHandle = std::unique_ptr<opj_image_t, ImageDeleter>;
 
 // Largest picture decoded, in samples (width x height x components): keeps a
-// hostile header from asking for gigabytes.
-constexpr std::uint64_t kMaxImageSamples = std::uint64_t(1) << 28;
+// hostile header from asking for gigabytes, yet fits an 8K RGB picture.
+constexpr std::uint64_t kMaxImageSamples = std::uint64_t(1) << 27;
 
 // What the frame looks like, as learned from the first sample.
 struct FrameFormat {

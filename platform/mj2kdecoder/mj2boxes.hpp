@@ -65,7 +65,10 @@ struct ParseResult {
 };
 
 // Limits that keep a hostile file from making the parser allocate or loop
-// without bound.
+// without bound. Nesting needs no counter: the parser descends only along the
+// fixed paths it knows (movie, track, media, media information, sample table,
+// sample description, sample entry, JP2 header), never into a box because the
+// file says it is a container.
 constexpr std::uint64_t kMaxMovieBoxSize = 64u << 20;   // bytes of the movie box read into memory
 constexpr std::size_t kMaxBoxesPerContainer = 1u << 16;
 constexpr std::size_t kMaxTracks = 256;
