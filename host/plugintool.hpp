@@ -37,6 +37,12 @@ void printMessages(std::FILE* out, const std::vector<mmhost::PostedMessage>& mes
 // The plugin-information section of `mmtool info`; answers the exit status.
 int printPluginInfo(const std::string& path, const std::string& forced);
 
+// Reads `input` through a reader plugin (chosen as by openWithPlugin) and
+// writes every delivered frame into `output` as an uncompressed 24-bit AVI,
+// drawing a progress bar on stderr when it is a terminal. A failed conversion
+// removes the partial output. Answers the exit status.
+int convertThroughPlugin(const std::string& input, const std::string& output, const std::string& forced);
+
 // Removes "--name VALUE" from argv (argc, argv are updated) and answers VALUE,
 // or `fallback` when the option is absent. Sets `missingValue` when the
 // option ends the line.

@@ -62,6 +62,12 @@ std::string theoraFile(int frames) {
                          "filesink location=@OUT@");
 }
 
+std::string oddWidthTheoraFile() {
+    return makeMedia("odd.ogv",
+                     "videotestsrc num-buffers=8 pattern=snow ! video/x-raw,width=30,height=20,framerate=25/1 ! "
+                     "theoraenc ! oggmux ! filesink location=@OUT@");
+}
+
 std::string mjpegAviFile() {
     return makeMedia("mjpeg.avi",
                      "videotestsrc num-buffers=12 ! video/x-raw,width=32,height=24,framerate=10/1 ! jpegenc ! "

@@ -13,6 +13,8 @@ std::string makeMedia(const std::string& fileName, const std::string& pipeline);
 
 // Theora in Ogg, 64 x 48, 25 frames/s, `frames` frames (videotestsrc ball).
 std::string theoraFile(int frames = 30);
+// Theora in Ogg, 30 x 20 (24-bit AVI rows of 90 bytes need 2 bytes of padding), 8 frames.
+std::string oddWidthTheoraFile();
 // Motion-JPEG in AVI, 32 x 24, 10 frames/s, 12 frames.
 std::string mjpegAviFile();
 // Vorbis in Ogg, no video.

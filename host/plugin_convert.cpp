@@ -1,0 +1,177 @@
+// Any video a reader plugin reads, written frame by frame into an
+// uncompressed 24-bit AVI by avi::File.
+#include <host/plugintool.hpp>
+
+#include <avi/avifile.hpp>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include <unistd.h>
+
+namespace mmtool {
+
+namespace {
+
+// Draws "[#####.....]  45%  135/300 frames" on stderr when it is a terminal.
+class ProgressBar {
+public:
+    explicit ProgressBar(double expectedFrames)
+        : expected_(expectedFrames > 0 && std::isfinite(expectedFrames) ? expectedFrames : 0),
+          enabled_(isatty(STDERR_FILENO) != 0) {}
+
+    void update(std::uint64_t frames) {
+        if (!enabled_) return;
+        const double fraction = expected_ > 0 ? std::fmin(1.0, static_cast<double>(frames) / expected_) : 0;
+        const int percent = static_cast<int>(fraction * 100);
+        if (percent == lastPercent_ && frames % 50 != 0) return;
+        lastPercent_ = percent;
+        constexpr int kWidth = 30;
+        char bar[kWidth + 1];
+        const int filled = static_cast<int>(fraction * kWidth);
+        for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
+        bar[kWidth] = '\0';
+        if (expected_ > 0) {
+            std::fprintf(stderr, "\r[%s] %3d%%  %llu/%.0f frames", bar, percent,
+                         static_cast<unsigned long long>(frames), expected_);
+        } else {
+            std::fprintf(stderr, "\r%llu frames", static_cast<unsigned long long>(frames));
+        }
+        std::fflush(stderr);
+    }
+
+    void finish() {
+        if (enabled_) std::fprintf(stderr, "\n");
+    }
+
+private:
+    double expected_;
+    bool enabled_;
+    int lastPercent_ = -1;
+};
+
+// Top-down RGB rows to the bottom-up BGR rows, padded to 4 bytes, of a 24-bit DIB.
+void toStoredFrame(const unsigned char* rgb, std::uint64_t width, std::uint64_t height, std::vector<char>& stored) {
+    const std::uint64_t row = 3 * width;
+    const std::uint64_t stride = row + (4 - row % 4) % 4;
+    stored.assign(stride * height, 0);
+    for (std::uint64_t y = 0; y < height; ++y) {
+        const unsigned char* in = rgb + y * row;
+        char* out = stored.data() + (height - 1 - y) * stride;
+        for (std::uint64_t x = 0; x < width; ++x) {
+            out[3 * x] = static_cast<char>(in[3 * x + 2]);
+            out[3 * x + 1] = static_cast<char>(in[3 * x + 1]);
+            out[3 * x + 2] = static_cast<char>(in[3 * x]);
+        }
+    }
+}
+
+bool aviFailed(avi::File& file, const std::string& path, const char* step) {
+    if (file.getErrorCode() == avi::errors::NO_ERROR) return false;
+    std::fprintf(stderr, "mmtool: %s: %s failed: %s (error %d)\n", path.c_str(), step, file.getErrorMsg(),
+                 static_cast<int>(file.getErrorCode()));
+    return true;
+}
+
+}  // namespace
+
+int convertThroughPlugin(const std::string& input, const std::string& output, const std::string& forced) {
+    OpenedFile opened = openWithPlugin(input, forced);
+    if (!opened.device) return 1;
+    mmhost::Device& device = *opened.device;
+    const auto& properties = device.properties();
+    double frameRate = properties.get<double>("FrameRate").value_or(0);
+    if (!(frameRate > 0) || !std::isfinite(frameRate)) {
+        std::fprintf(stderr, "mmtool: %s states no frame rate; writing 25 frames/s\n", input.c_str());
+        frameRate = 25;
+    }
+    const double duration = properties.get<double>("Duration").value_or(-1);
+    ProgressBar progress(duration > 0 ? duration * frameRate : 0);
+
+    avi::File out;
+    if (!out.open(mmhost::toUtf16(output), "w")) {
+        aviFailed(out, output, "opening for writing");
+        return 1;
+    }
+    device.start(std::nullopt, true);
+    for (const auto& message : device.messages().take()) {
+        std::fprintf(stderr, "mmtool: %s: %s %s\n", input.c_str(), message.id.c_str(), message.text.c_str());
+    }
+
+    std::uint64_t frames = 0;
+    std::uint64_t failedReads = 0;
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+    std::vector<char> stored;
+    int status = 0;
+    try {
+        while (device.isDataAvailable()) {
+            mmhost::BufferPtr buffer = device.getData();
+            const video::VideoFrame* frame = mmhost::asFrame(buffer);
+            if (frame == nullptr || frame->buffer == nullptr) continue;
+            const auto& pixels = *frame->buffer;
+            if (pixels.numChannels != 3 || pixels.dataType != 3 || pixels.sizeInBytes < pixels.width * pixels.height * 3) {
+                std::fprintf(stderr, "\nmmtool: %s: frame %llu is not 8-bit RGB\n", input.c_str(),
+                             static_cast<unsigned long long>(frames));
+                status = 1;
+                break;
+            }
+            if (frames == 0) {
+                width = pixels.width;
+                height = pixels.height;
+                out.setVideoInfo(static_cast<unsigned>(width), static_cast<unsigned>(height), frameRate);
+                if (aviFailed(out, output, "describing the video")) {
+                    status = 1;
+                    break;
+                }
+            } else if (pixels.width != width || pixels.height != height) {
+                std::fprintf(stderr, "\nmmtool: %s: frame %llu is %llux%llu, the file is %llux%llu\n", input.c_str(),
+                             static_cast<unsigned long long>(frames), static_cast<unsigned long long>(pixels.width),
+                             static_cast<unsigned long long>(pixels.height), static_cast<unsigned long long>(width),
+                             static_cast<unsigned long long>(height));
+                status = 1;
+                break;
+            }
+            if (std::isinf(frame->timestamp)) ++failedReads;  // delivered cleared; kept to keep the timing
+            toStoredFrame(pixels.data, width, height, stored);
+            out.writeVideoFrame(stored.data(), static_cast<unsigned>(stored.size()));
+            if (aviFailed(out, output, "writing a frame")) {
+                status = 1;
+                break;
+            }
+            ++frames;
+            progress.update(frames);
+        }
+        out.close();
+    } catch (const std::exception& failure) {
+        // The AVI library lets out only range errors of 32-bit fields; a reader may let out its own.
+        std::fprintf(stderr, "\nmmtool: %s\n", failure.what());
+        status = 1;
+    }
+    progress.finish();
+    device.stop();
+    if (status == 0 && aviFailed(out, output, "closing")) status = 1;
+    if (status == 0 && frames == 0) {
+        std::fprintf(stderr, "mmtool: %s: no frame to write\n", input.c_str());
+        status = 1;
+    }
+    if (status != 0) {
+        out.close();
+        std::remove(output.c_str());  // a half-written AVI is no AVI
+    }
+    if (status == 0) {
+        std::printf("wrote %llu frames of %llux%llu at %.6g frames/s from %s (%s) to %s\n",
+                    static_cast<unsigned long long>(frames), static_cast<unsigned long long>(width),
+                    static_cast<unsigned long long>(height), frameRate, input.c_str(), opened.plugin->name().c_str(),
+                    output.c_str());
+        if (failedReads != 0) {
+            std::printf("%llu frames could not be decoded and were written black\n",
+                        static_cast<unsigned long long>(failedReads));
+        }
+    }
+    return status;
+}
+
+}  // namespace mmtool
