@@ -85,6 +85,9 @@ private:
     bool openFlag = false;
     // An error message came from the pipeline: no sample will follow.
     bool streamFailed = false;
+    // The look-ahead pull after the last copied frame failed: the next
+    // readFrame reports the failure.
+    bool nextPullFailed = false;
 };
 
 // Makes a GstReader; the caller owns it and deletes it through the interface.

@@ -74,6 +74,7 @@ private:
 
 void GstReader::clearSamples() {
     samples.clear();
+    nextPullFailed = false;
 }
 
 void GstReader::shutdown() {
@@ -126,14 +127,16 @@ GstReader::SampleHandle GstReader::pull() {
         if (raw != nullptr) {
             return gst::adoptMiniObject(raw);
         }
-        if (gst_app_sink_is_eos(app)) {
-            return nullptr;
-        }
-        // A failed pipeline never sends end of stream, and an appsink that
-        // was never linked (a file without video) never receives anything:
-        // waiting on would hang the caller.
+        // An error is looked for before the end of the stream: a stream that
+        // broke usually ends as well, and a failure must not pass for a
+        // normal end. A failed pipeline may also never send the end, and an
+        // appsink that was never linked (a file without video) never
+        // receives anything: waiting on would hang the caller.
         if (pipelineFailed()) {
             throw ReadFailedException();
+        }
+        if (gst_app_sink_is_eos(app)) {
+            return nullptr;
         }
         GstState state = GST_STATE_VOID_PENDING;
         gst_element_get_state(appsink, &state, nullptr, 0);
@@ -303,7 +306,11 @@ void GstReader::copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void
 
 void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
     if (samples.empty()) {
-        endOfStream = true;
+        if (nextPullFailed) {
+            currentTime = std::numeric_limits<double>::infinity();
+        } else {
+            endOfStream = true;
+        }
         return;
     }
     try {
@@ -311,13 +318,19 @@ void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
         copyBitmapData(held.get(), rowMajorInterleaved, destination);
         currentTime = static_cast<double>(presentationTime(held.get())) / 1e9;
         samples.pop_front();
-        held.reset();
+    } catch (const std::exception&) {
+        currentTime = std::numeric_limits<double>::infinity();
+        return;
+    }
+    // The frame just copied is good and keeps its time even when the stream
+    // fails behind it: the failure shows on the next read instead.
+    try {
         SampleHandle next = pull();
         if (next) {
             samples.push_back(std::move(next));
         }
     } catch (const std::exception&) {
-        currentTime = std::numeric_limits<double>::infinity();
+        nextPullFailed = true;
     }
 }
 

@@ -75,6 +75,10 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 
 }  // namespace
 
+std::string scratchPath(const std::string& fileName) {
+    return (scratch() / fileName).string();
+}
+
 std::string makeMedia(const std::string& fileName, const std::string& description) {
     static std::map<std::string, std::string> made;
     auto found = made.find(fileName);

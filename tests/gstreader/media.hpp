@@ -12,6 +12,8 @@ namespace gstreader_test {
 // the path of `fileName` in the test's scratch folder; the description names
 // that path as `@OUT@`. Made once per process per file name.
 std::string makeMedia(const std::string& fileName, const std::string& description);
+// `fileName` in the test's scratch folder.
+std::string scratchPath(const std::string& fileName);
 
 // Theora in Ogg, 64 x 48 at 25 frames/s, a moving ball, a keyframe every
 // `keyframeDistance` frames, `frames` frames; with `withAudio` a Vorbis
