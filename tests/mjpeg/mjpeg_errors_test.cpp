@@ -88,14 +88,39 @@ TEST(MjpegOpenFailures, EachRefusalHasItsType) {
     AviSpec huge = jpegSpec(1);
     huge.width = 70000;
     expectOpenThrows<qsVideoReader::FileCorruptException>(written("huge.avi", buildAvi(huge)));
+}
 
-    // An 8-bit frame whose chunk is longer than the bitmap header implies
-    // would make the in-place conversion write outside its buffer.
-    AviSpec longFrames;
-    longFrames.fourCC = "";
-    longFrames.bitCount = 8;
-    longFrames.frames = {Bytes(16 * 8 + 64, 0)};
-    expectOpenThrows<qsVideoReader::FileCorruptException>(written("long-8bit.avi", buildAvi(longFrames)));
+// An 8-bit frame whose chunk is longer than the bitmap header implies must
+// not make the in-place conversion run outside its buffer: the file is
+// either refused as corrupt or read from the picture's own bytes.
+TEST(MjpegOpenFailures, OverlongUncompressedChunkIsRefusedOrReadInBounds) {
+    AviSpec spec;
+    spec.fourCC = "";
+    spec.bitCount = 8;
+    spec.width = 16;
+    spec.height = 8;
+    for (int i = 0; i < 256; ++i) {
+        spec.palette.insert(spec.palette.end(), {std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0});
+    }
+    Bytes stored(16 * 8 + 64, 0xEE);
+    for (std::size_t i = 0; i < 16 * 8; ++i) {
+        stored[i] = static_cast<std::uint8_t>(i);
+    }
+    spec.frames = {stored};
+    const std::string path = written("long-8bit.avi", buildAvi(spec));
+    std::unique_ptr<qsVideoReader::IVideoReader> reader;
+    try {
+        reader = openReader(path);
+    } catch (const qsVideoReader::FileCorruptException&) {
+        return;
+    }
+    reader->startFromBeginning();
+    const Frames frames = readAll(*reader);
+    ASSERT_EQ(frames.pixels.size(), 1u);
+    ASSERT_TRUE(std::isfinite(frames.times[0]));
+    // Top row first: the last stored row holds indexes 112 to 127.
+    EXPECT_EQ(frames.pixels[0][0], 112);
+    EXPECT_EQ(frames.pixels[0][3 * (16 * 8) - 1], 15);
 }
 
 TEST(MjpegOpenFailures, EveryTypeIsAReaderException) {

@@ -320,4 +320,25 @@ TEST_F(MjpegPlugin, ReinitializingReplacesTheFile) {
     EXPECT_EQ(drain(*device).size(), 8u);
 }
 
+// Among the project's reader plugins the specialised one wins Motion-JPEG
+// AVI files, and its probe refusing other AVI files hands them to GStreamer.
+TEST_F(MjpegPlugin, HostPicksItForMotionJpegOnlyAmongTheReaderPlugins) {
+    const char* dir = std::getenv("MM_BUILD_DIR");
+    const auto plugins = mmhost::loadPlugins(std::string(dir != nullptr ? dir : ".") + "/lib",
+                                             {"mjpegaviplugin", "gstplugin"});
+    ASSERT_EQ(plugins.size(), 2u);
+    const auto chosen = mmhost::choosePlugin(plugins, gstreamerFile(32, 24, 5, 10, true).path);
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_EQ(chosen->name(), "mjpegaviplugin");
+
+    const std::string mpeg4 = scratchPath("mpeg4.avi");
+    ASSERT_TRUE(run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=32x24:rate=10 -frames:v 5 -c:v mpeg4 " +
+                    mpeg4));
+    std::vector<std::string> rejections;
+    const auto fallback = mmhost::choosePlugin(plugins, mpeg4, &rejections);
+    ASSERT_NE(fallback, nullptr);
+    EXPECT_EQ(fallback->name(), "gstplugin");
+    EXPECT_FALSE(rejections.empty()) << "the Motion-JPEG plugin refused it first";
+}
+
 }  // namespace
