@@ -9,6 +9,7 @@
 
 #include <dlfcn.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace ex = multimedia::common::exceptions;
@@ -193,3 +194,41 @@ TEST_P(CrossLibrary, TheLibraryCatchesWhatTheTestThrows) {
 
 INSTANTIATE_TEST_SUITE_P(Sides, CrossLibrary, ::testing::Values("Linked", "Loaded"),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+namespace {
+
+// Itanium ABI name of the type information object of a class in a namespace
+// path, e.g. ("qsVideoReader", "ReadFailedException").
+std::string typeInfoSymbol(std::initializer_list<std::string> path) {
+    std::string symbol = "_ZTIN";
+    for (const std::string& part : path) symbol += std::to_string(part.size()) + part;
+    return symbol + "E";
+}
+
+}  // namespace
+
+TEST(CrossLibraryTypeInformation, IsExportedForEveryClass) {
+    // Catching by type in another library needs the type information visible
+    // in the dynamic symbol table, not only inside the library that made it.
+    void* common = dlopen(MMTEST_MMEXCEPTIONS_LIB, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(nullptr, common) << dlerror();
+    EXPECT_NE(nullptr, dlsym(common, typeInfoSymbol({"multimedia", "common", "exceptions", "Exception"}).c_str()));
+#define MMTEST_EXPORTED(Class, takesMessage)                                                          \
+    EXPECT_NE(nullptr, dlsym(common, typeInfoSymbol({"multimedia", "common", "exceptions", #Class}).c_str())) \
+        << #Class;
+    MMTEST_COMMON_EXCEPTIONS(MMTEST_EXPORTED)
+#undef MMTEST_EXPORTED
+    dlclose(common);
+
+    // The reader family is header-only: each library that throws one carries
+    // a (weak) exported copy.
+    void* thrower = dlopen(MMTEST_THROWER_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, thrower) << dlerror();
+    EXPECT_NE(nullptr, dlsym(thrower, typeInfoSymbol({"qsVideoReader", "VideoReaderException"}).c_str()));
+    EXPECT_NE(nullptr, dlsym(thrower, typeInfoSymbol({"qsVideoReader", "IVideoReader"}).c_str()));
+#define MMTEST_EXPORTED(Class, takesMessage) \
+    EXPECT_NE(nullptr, dlsym(thrower, typeInfoSymbol({"qsVideoReader", #Class}).c_str())) << #Class;
+    MMTEST_READER_EXCEPTIONS(MMTEST_EXPORTED)
+#undef MMTEST_EXPORTED
+    dlclose(thrower);
+}

@@ -3,6 +3,12 @@
 // exception class from the far side of a shared-library boundary. The same
 // source is built twice: once linked into the test, once loaded with dlopen.
 
+#include <typeinfo>
+
+namespace qsVideoReader {
+class IVideoReader;
+}
+
 extern "C" {
 
 // Throws class number `index` of the common list (0 = Exception itself with
@@ -19,6 +25,13 @@ typedef void (*mmtest_thrower)(int index);
 int mmtest_catch_common(mmtest_thrower thrower, int index);
 int mmtest_catch_reader(mmtest_thrower thrower, int index);
 
+
+// A fake reader back end: a new object the caller deletes through the
+// interface, the count of fake readers alive, and the library's view of the
+// interface's type.
+qsVideoReader::IVideoReader* mmtest_create_reader();
+int mmtest_live_readers();
+const std::type_info* mmtest_reader_interface_type();
 }
 
 // Symbol names for dlsym.
@@ -26,3 +39,6 @@ int mmtest_catch_reader(mmtest_thrower thrower, int index);
 #define MMTEST_THROW_READER "mmtest_throw_reader"
 #define MMTEST_CATCH_COMMON "mmtest_catch_common"
 #define MMTEST_CATCH_READER "mmtest_catch_reader"
+#define MMTEST_CREATE_READER "mmtest_create_reader"
+#define MMTEST_LIVE_READERS "mmtest_live_readers"
+#define MMTEST_READER_INTERFACE_TYPE "mmtest_reader_interface_type"
