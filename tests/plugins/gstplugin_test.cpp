@@ -248,6 +248,27 @@ TEST_F(GstPluginTest, HostChoosesThePluginByExtensionAndProbe) {
     EXPECT_EQ(mmhost::extensionOf("/a.b/clip"), "");
 }
 
+TEST_F(GstPluginTest, HostPrefersTheSpecialisedPluginAndFallsBackToGStreamer) {
+    std::vector<std::string> skipped;
+    const auto plugins =
+        mmhost::loadPlugins(plugin_test::buildDir() + "/lib", mmhost::knownReaderPlugins(), &skipped);
+    ASSERT_EQ(plugins.size(), mmhost::knownReaderPlugins().size()) << (skipped.empty() ? "" : skipped[0]);
+    auto chosen = [&](const std::string& file) {
+        const auto plugin = mmhost::choosePlugin(plugins, file);
+        return plugin ? plugin->name() : std::string("none");
+    };
+    // Both read Motion-JPEG AVI: the specialised plugin ranks higher.
+    EXPECT_EQ(chosen(plugin_test::mjpegAviFile()), "mjpegaviplugin");
+    EXPECT_EQ(chosen(theoraFile()), "gstplugin");
+    // An .avi the specialised plugin refuses goes to the next one that reads it.
+    const std::string mpeg4InAvi = plugin_test::makeMedia(
+        "mpeg4.avi", "videotestsrc num-buffers=5 ! video/x-raw,width=32,height=24,framerate=10/1 ! avenc_mpeg4 ! "
+                      "avimux ! filesink location=@OUT@");
+    ASSERT_FALSE(mpeg4InAvi.empty());
+    EXPECT_EQ(chosen(mpeg4InAvi), "gstplugin");
+    EXPECT_EQ(chosen(plugin_test::garbageFile("garbage.avi")), "none");
+}
+
 TEST_F(GstPluginTest, AudioOnlyFileOpensWithoutVideoOrIsRefusedCleanly) {
     const std::string file = plugin_test::audioOnlyFile();
     ASSERT_FALSE(file.empty());
