@@ -39,6 +39,9 @@ std::uint32_t File::getRawVideoFrameSize(long frame) {
     if (frame < 0 || static_cast<std::uint64_t>(frame) >= getVideoTotalFrames() ||
         static_cast<std::uint64_t>(frame) >= videoIndex.size())
         return 0;
+    // An uncompressed frame is delivered at its stored length (which a
+    // mislabelled chunk may not match); a compressed one is its chunk.
+    if (!isVideoCompressed()) return static_cast<std::uint32_t>(storedFrameLength());
     return videoIndex[static_cast<std::size_t>(frame)].size;
 }
 
@@ -189,9 +192,31 @@ void File::convertFrameToBottomUp(char* buffer) {
 
 namespace {
 
-struct Rgb {
-    std::uint8_t b, g, r;
-};
+// A pixel as its three output bytes in the low 24 bits: blue, green, red.
+inline std::uint32_t rgb555(unsigned v) {
+    return ((v & 0x1Fu) << 3) | (((v >> 5) & 0x1Fu) << 11) | (((v >> 10) & 0x1Fu) << 19);
+}
+
+inline void put3(std::uint8_t* dst, std::uint32_t bgr) {
+    dst[0] = static_cast<std::uint8_t>(bgr);
+    dst[1] = static_cast<std::uint8_t>(bgr >> 8);
+    dst[2] = static_cast<std::uint8_t>(bgr >> 16);
+}
+
+// Four pixels as 12 output bytes, written with two stores.
+inline void put12(std::uint8_t* dst, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    const std::uint64_t lo = static_cast<std::uint64_t>(a & 0xFFFFFFu) | (static_cast<std::uint64_t>(b & 0xFFFFFFu) << 24) |
+                             (static_cast<std::uint64_t>(c & 0xFFFFu) << 48);
+    const std::uint32_t hi = ((c >> 16) & 0xFFu) | ((d & 0xFFFFFFu) << 8);
+    std::memcpy(dst, &lo, 8);
+    std::memcpy(dst + 8, &hi, 4);
+}
+
+inline std::uint32_t load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
 
 }  // namespace
 
@@ -202,27 +227,30 @@ void File::indexedToRgb24WPad(char* buffer) {
     const std::uint64_t in = storedStride(w, bits);
     const std::uint64_t out = 3 * w + getRgb24PadLength();
     // Indexes beyond the colormap are black.
-    std::array<Rgb, 256> lut{};
+    std::array<std::uint32_t, 256> lut{};
     for (std::size_t i = 0; i < colormap.size() && i < lut.size(); ++i)
-        lut[i] = Rgb{colormap[i].blue, colormap[i].green, colormap[i].red};
+        lut[i] = colormap[i].blue | (colormap[i].green << 8) | (static_cast<std::uint32_t>(colormap[i].red) << 16);
     auto* p = reinterpret_cast<std::uint8_t*>(buffer);
     const unsigned perByte = 8 / bits;
     const unsigned mask = (1u << bits) - 1u;
     for (std::uint64_t r = h; r-- > 0;) {
         const std::uint8_t* src = p + r * in;
         std::uint8_t* dst = p + r * out;
-        for (std::uint64_t x = w; x-- > 0;) {
-            unsigned index;
-            if (bits == 8) {
-                index = src[x];
-            } else {
-                const unsigned shift = 8 - bits - static_cast<unsigned>(x % perByte) * bits;
-                index = (src[x / perByte] >> shift) & mask;  // leftmost pixel in the high bits
+        if (bits == 8) {
+            std::uint64_t x = w;
+            for (; x % 4; --x) put3(dst + 3 * (x - 1), lut[src[x - 1]]);
+            // Four at a time from the back: the 12 bytes written start at or
+            // after the four indexes just read, so no unread index is hit.
+            for (; x >= 4; x -= 4) {
+                const std::uint32_t four = load32(src + x - 4);
+                put12(dst + 3 * (x - 4), lut[four & 0xFF], lut[(four >> 8) & 0xFF], lut[(four >> 16) & 0xFF],
+                      lut[four >> 24]);
             }
-            const Rgb c = lut[index];
-            dst[3 * x] = c.b;
-            dst[3 * x + 1] = c.g;
-            dst[3 * x + 2] = c.r;
+        } else {
+            for (std::uint64_t x = w; x-- > 0;) {
+                const unsigned shift = 8 - bits - static_cast<unsigned>(x % perByte) * bits;
+                put3(dst + 3 * x, lut[(src[x / perByte] >> shift) & mask]);  // leftmost pixel in the high bits
+            }
         }
     }
 }
@@ -236,18 +264,22 @@ void File::rgb555ToRgb24WPad(char* buffer) {
     const std::uint64_t w = getVideoWidth(), h = getVideoHeight();
     const std::uint64_t in = 2 * w + getRgb555PadLength();
     const std::uint64_t out = 3 * w + getRgb24PadLength();
+    // The output pixel is the OR of what the low and the high byte give.
+    std::array<std::uint32_t, 256> low{}, high{};
+    for (unsigned b = 0; b < 256; ++b) {
+        low[b] = rgb555(b);
+        high[b] = rgb555(b << 8);
+    }
+    auto px = [&](const std::uint8_t* v) { return low[v[0]] | high[v[1]]; };
     auto* p = reinterpret_cast<std::uint8_t*>(buffer);
     for (std::uint64_t r = h; r-- > 0;) {
         const std::uint8_t* src = p + r * in;
         std::uint8_t* dst = p + r * out;
-        for (std::uint64_t x = w; x-- > 0;) {
-            const unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
-            const auto blue = static_cast<std::uint8_t>((v & 0x1Fu) << 3);
-            const auto green = static_cast<std::uint8_t>(((v >> 5) & 0x1Fu) << 3);
-            const auto red = static_cast<std::uint8_t>(((v >> 10) & 0x1Fu) << 3);
-            dst[3 * x] = blue;
-            dst[3 * x + 1] = green;
-            dst[3 * x + 2] = red;
+        std::uint64_t x = w;
+        for (; x % 4; --x) put3(dst + 3 * (x - 1), px(src + 2 * (x - 1)));
+        for (; x >= 4; x -= 4) {
+            const std::uint8_t* v = src + 2 * (x - 4);
+            put12(dst + 3 * (x - 4), px(v), px(v + 2), px(v + 4), px(v + 6));
         }
     }
 }
@@ -268,11 +300,13 @@ void File::rgb32ToRgb24WPad(char* buffer) {
         const std::uint64_t pixels = std::min<std::uint64_t>(w, (have - rowStart) / 4);
         const std::uint8_t* src = p + rowStart;
         std::uint8_t* dst = p + r * out;
-        for (std::uint64_t x = 0; x < pixels; ++x) {
-            dst[3 * x] = src[4 * x];
-            dst[3 * x + 1] = src[4 * x + 1];
-            dst[3 * x + 2] = src[4 * x + 2];
-        }
+        std::uint64_t x = 0;
+        // Front to back, four at a time: the 12 bytes written end before the
+        // next four pixels begin.
+        for (; x + 4 <= pixels; x += 4)
+            put12(dst + 3 * x, load32(src + 4 * x), load32(src + 4 * x + 4), load32(src + 4 * x + 8),
+                  load32(src + 4 * x + 12));
+        for (; x < pixels; ++x) put3(dst + 3 * x, load32(src + 4 * x));
     }
 }
 

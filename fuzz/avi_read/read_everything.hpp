@@ -17,10 +17,9 @@ inline void readEverything(avi::File& f) {
     const std::uint32_t frames = f.getVideoTotalFrames();
     const std::uint32_t rgb = f.getRGB24VideoFrameSize();
     const std::uint32_t indexed = f.getIndexedVideoFrameSize();
-    const std::uint32_t first = f.getRawVideoFrameSize(0);
     std::vector<char> buf;
     for (std::uint32_t k = 0; k < frames && k < 4096; ++k) {
-        const std::uint64_t raw = f.isVideoCompressed() ? f.getRawVideoFrameSize(k) : first;
+        const std::uint64_t raw = f.getRawVideoFrameSize(k);
         if (raw <= kMaxBuffer) {
             buf.assign(raw, 0);
             f.readVideoFrame(buf.data(), static_cast<long>(k));

@@ -225,6 +225,14 @@ TEST_F(AviFrames, ChunksLargerOrSmallerThanThePicture) {
     s.frames[1] = "tiny";  // shorter than the picture
     File f;
     ASSERT_TRUE(f.open(save(s).c_str(), "r"));
+    // the raw size query tells what a raw read writes
+    EXPECT_EQ(f.getRawVideoFrameSize(0), 8u);
+    EXPECT_EQ(f.getRawVideoFrameSize(1), 8u);
+    {
+        std::vector<char> raw(f.getRawVideoFrameSize(0));
+        f.readVideoFrame(raw.data(), 0);
+        EXPECT_EQ(std::string(raw.begin(), raw.end()), s.frames[0].substr(0, 8));
+    }
     {
         std::vector<char> exact(f.getIndexedVideoFrameSize());
         f.readIndexedVideoFrame(exact.data(), 0);
