@@ -1,7 +1,10 @@
 // mmtool frames FILE [--start SECONDS] [--count N] [--ppm DIR] [--plugin NAME]:
-// the frames a reader plugin delivers, with their times and checksums.
+// the frames a reader plugin delivers, with their times and checksums, each
+// passed through the video converter as the block-diagram environment gets it:
+// the line ends with the five values of the converter's list.
 #include "mmtool.hpp"
 
+#include <host/flowconvert.hpp>
 #include <host/plugintool.hpp>
 
 #include <cerrno>
@@ -23,11 +26,13 @@ std::uint64_t fnv1a(const unsigned char* data, std::uint64_t size) {
     return hash;
 }
 
-bool writePpm(const std::string& path, const multimedia::common::avbuffer::VideoDataBuffer& pixels) {
+bool writePpm(const std::string& path, const mmhost::FlowFrame& frame) {
+    const std::uint64_t bytes = std::uint64_t{frame.width} * frame.height * 3;
+    if (bytes > frame.blockBytes) return false;
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) return false;
-    bool ok = std::fprintf(out, "P6\n%" PRIu64 " %" PRIu64 "\n255\n", pixels.width, pixels.height) > 0;
-    ok = ok && std::fwrite(pixels.data, 1, pixels.sizeInBytes, out) == pixels.sizeInBytes;
+    bool ok = std::fprintf(out, "P6\n%lu %lu\n255\n", frame.width, frame.height) > 0;
+    ok = ok && std::fwrite(frame.pixels.get(), 1, bytes, out) == bytes;
     return std::fclose(out) == 0 && ok;
 }
 
@@ -53,6 +58,13 @@ int frames(int argc, char** argv) {
         std::fprintf(stderr, "usage: mmtool frames FILE [--start SECONDS] [--count N] [--ppm DIR] [--plugin NAME]\n");
         return 2;
     }
+    std::unique_ptr<mmhost::FlowConverter> flow;
+    try {
+        flow = mmhost::FlowConverter::load(mmtool::pluginDirectory());
+    } catch (const mmhost::HostError& failure) {
+        std::fprintf(stderr, "mmtool: %s\n", failure.what());
+        return 1;
+    }
     mmtool::OpenedFile opened = mmtool::openWithPlugin(argv[0], forced);
     if (!opened.device) return 1;
     mmhost::Device& device = *opened.device;
@@ -64,18 +76,24 @@ int frames(int argc, char** argv) {
     long index = 0;
     int status = 0;
     while (device.isDataAvailable() && (maxFrames < 0 || index < maxFrames)) {
-        mmhost::BufferPtr buffer = device.getData();
-        video::VideoFrame* frame = mmhost::asFrame(buffer);
-        if (frame == nullptr || frame->buffer == nullptr) continue;
-        const auto& pixels = *frame->buffer;
-        const bool failed = std::isinf(frame->timestamp);
-        std::printf("%6ld  t=%-12.6f %" PRIu64 "x%" PRIu64 "x%" PRIu64 "  fnv1a=%016" PRIx64 "%s\n", index,
-                    frame->timestamp, pixels.width, pixels.height, pixels.numChannels,
-                    fnv1a(pixels.data, pixels.sizeInBytes), failed ? "  (failed read)" : "");
-        if (!ppm.empty() && !failed && pixels.numChannels == 3 && pixels.dataType == 3) {
+        std::optional<mmhost::FlowFrame> converted;
+        try {
+            converted = flow->convert(device.getData());
+        } catch (const mmhost::HostError& failure) {
+            std::fprintf(stderr, "mmtool: %s\n", failure.what());
+            status = 1;
+            break;
+        }
+        if (!converted) continue;
+        const mmhost::FlowFrame& frame = *converted;
+        const bool failed = frame.failed;
+        std::printf("%6ld  t=%-12.6f %lux%lux%lu  fnv1a=%016" PRIx64 "%s  list: %s\n", index, frame.timestamp,
+                    frame.width, frame.height, frame.channels, fnv1a(frame.pixels.get(), frame.blockBytes),
+                    failed ? "  (failed read)" : "", frame.describe().c_str());
+        if (!ppm.empty() && !failed && frame.channels == 3 && frame.dataType == 3) {
             char name[32];
             std::snprintf(name, sizeof name, "/frame%06ld.ppm", index);
-            if (!writePpm(ppm + name, pixels)) {
+            if (!writePpm(ppm + name, frame)) {
                 std::fprintf(stderr, "mmtool: cannot write %s%s\n", ppm.c_str(), name);
                 status = 1;
                 break;

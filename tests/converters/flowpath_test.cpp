@@ -78,15 +78,20 @@ protected:
     std::unique_ptr<FlowConverter> converter_;
 };
 
-TEST_F(FlowPath, GstreamerFramesReachTheFlowModelUncopied) {
-    Scratch scratch;
-    ASSERT_FALSE(scratch.path().empty());
-    const std::string clip = scratch.path() + "/ball.ogv";
+// An 8-frame 64 x 48 Theora clip made with GStreamer in `folder`; "" on failure.
+std::string makeClip(const std::string& folder) {
+    const std::string clip = folder + "/ball.ogv";
     const std::string make =
         "timeout 60 gst-launch-1.0 -q videotestsrc num-buffers=8 pattern=ball ! "
         "video/x-raw,width=64,height=48,framerate=10/1 ! theoraenc ! oggmux ! filesink location=" +
         clip + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(make.c_str()), 0) << "could not make the test clip";
+    return !folder.empty() && std::system(make.c_str()) == 0 ? clip : std::string();
+}
+
+TEST_F(FlowPath, GstreamerFramesReachTheFlowModelUncopied) {
+    Scratch scratch;
+    const std::string clip = makeClip(scratch.path());
+    ASSERT_FALSE(clip.empty()) << "could not make the test clip";
 
     auto plugin = mmhost::Plugin::load(convtest::libraryDir() + "/libgstplugin.so");
     auto device = plugin->createDevice();
@@ -117,6 +122,30 @@ TEST_F(FlowPath, GstreamerFramesReachTheFlowModelUncopied) {
     for (std::uint64_t i = 0; i < frames[0].frame.blockBytes; ++i) sum += frames[0].frame.pixels[i];
     EXPECT_GT(sum, 0u);
     EXPECT_TRUE(device->messages().messages().empty());
+}
+
+TEST(MmtoolFrames, ReportsTheFiveValuesOfEachFramesList) {
+    Scratch scratch;
+    const std::string clip = makeClip(scratch.path());
+    ASSERT_FALSE(clip.empty()) << "could not make the test clip";
+    const std::string libs = convtest::libraryDir();
+    const std::string tool = libs.substr(0, libs.find_last_of('/')) + "/bin/mmtool";
+    std::FILE* pipe = popen((tool + " frames '" + clip + "' 2>/dev/null").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+    ASSERT_EQ(pclose(pipe), 0) << out;
+
+    int lists = 0;
+    std::size_t at = 0;
+    for (std::size_t next; (next = out.find('\n', at)) != std::string::npos; at = next + 1) {
+        const std::string line = out.substr(at, next - at);
+        if (line.find("list: block=0x") == std::string::npos) continue;
+        ++lists;
+        EXPECT_NE(line.find("height=48 width=64 channels=3 type=3"), std::string::npos) << line;
+    }
+    EXPECT_EQ(lists, 8) << out;
 }
 
 TEST_F(FlowPath, AFailedReadArrivesMarkedAndEndsDelivery) {
