@@ -8,6 +8,7 @@
 #include <common/export.hpp>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -351,6 +352,18 @@ private:
                                   unsigned char indexType, unsigned int entriesInUse);
     void copyOpenDMLBaseIndex2Buf(const avi::aviindex_chunk& head, char* buffer);
     void writeLegacyIndex();
+    // Writer plumbing: every byte goes through writeBytes, which records error 6
+    // on a short write; patchBytes writes at an earlier position and comes back.
+    bool writeBytes(const void* data, std::size_t length);
+    bool writeTell(std::uint64_t& position);
+    bool writeSeek(std::uint64_t position);
+    bool patchBytes(std::uint64_t position, const void* data, std::size_t length);
+    bool writerReady();
+    bool dataWritten() const;
+    // Whether the header list, with the given super-index entries per stream,
+    // still fits the region reserved for it without touching the "movi" data.
+    bool headerFits(std::uint64_t videoEntries, std::uint64_t audioEntries) const;
+    std::uint64_t paletteBytes() const;
     // ---- end writing: private operations ----
 
     // ---- fields, in declaration order ----
@@ -410,6 +423,9 @@ private:
     // ---- end reading: extra fields ----
 
     // ---- writing: extra fields ----
+    std::uint32_t reservedHeaderLength = 0;  // H of the region actually reserved by initWriter
+    std::uint32_t laterAudioChunks = 0;      // audio chunks in all RIFF chunks after the first
+    std::uint64_t writeFailures = 0;         // short writes so far; lets a sequence test its steps
     // ---- end writing: extra fields ----
 };
 
