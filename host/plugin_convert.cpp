@@ -1,5 +1,7 @@
 // Any video a reader plugin reads, written frame by frame into an
-// uncompressed 24-bit AVI by avi::File.
+// uncompressed 24-bit AVI by avi::File. Every frame goes through the video
+// converter first and its pixels are read from the converter's list.
+#include <host/flowconvert.hpp>
 #include <host/plugintool.hpp>
 
 #include <avi/avifile.hpp>
@@ -7,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include <unistd.h>
@@ -78,6 +82,13 @@ bool aviFailed(avi::File& file, const std::string& path, const char* step) {
 }  // namespace
 
 int convertThroughPlugin(const std::string& input, const std::string& output, const std::string& forced) {
+    std::unique_ptr<mmhost::FlowConverter> flow;
+    try {
+        flow = mmhost::FlowConverter::load(pluginDirectory());
+    } catch (const mmhost::HostError& failure) {
+        std::fprintf(stderr, "mmtool: %s\n", failure.what());
+        return 1;
+    }
     OpenedFile opened = openWithPlugin(input, forced);
     if (!opened.device) return 1;
     mmhost::Device& device = *opened.device;
@@ -108,11 +119,17 @@ int convertThroughPlugin(const std::string& input, const std::string& output, co
     int status = 0;
     try {
         while (device.isDataAvailable()) {
-            mmhost::BufferPtr buffer = device.getData();
-            const video::VideoFrame* frame = mmhost::asFrame(buffer);
-            if (frame == nullptr || frame->buffer == nullptr) continue;
-            const auto& pixels = *frame->buffer;
-            if (pixels.numChannels != 3 || pixels.dataType != 3 || pixels.sizeInBytes < pixels.width * pixels.height * 3) {
+            std::optional<mmhost::FlowFrame> converted = flow->convert(device.getData());
+            if (!converted) continue;
+            const mmhost::FlowFrame& pixels = *converted;
+            // A failed read's list carries no height: such a frame has the
+            // size the device published for the file.
+            const double publishedHeight = properties.get<double>("Height").value_or(0);
+            const std::uint64_t frameHeight =
+                !pixels.failed ? pixels.height
+                : publishedHeight > 0 && publishedHeight < 1e9 ? static_cast<std::uint64_t>(publishedHeight)
+                                                               : 0;
+            if (pixels.channels != 3 || pixels.dataType != 3 || pixels.blockBytes < pixels.width * frameHeight * 3) {
                 std::fprintf(stderr, "\nmmtool: %s: frame %llu is not 8-bit RGB\n", input.c_str(),
                              static_cast<unsigned long long>(frames));
                 status = 1;
@@ -120,22 +137,22 @@ int convertThroughPlugin(const std::string& input, const std::string& output, co
             }
             if (frames == 0) {
                 width = pixels.width;
-                height = pixels.height;
+                height = frameHeight;
                 out.setVideoInfo(static_cast<unsigned>(width), static_cast<unsigned>(height), frameRate);
                 if (aviFailed(out, output, "describing the video")) {
                     status = 1;
                     break;
                 }
-            } else if (pixels.width != width || pixels.height != height) {
+            } else if (pixels.width != width || frameHeight != height) {
                 std::fprintf(stderr, "\nmmtool: %s: frame %llu is %llux%llu, the file is %llux%llu\n", input.c_str(),
                              static_cast<unsigned long long>(frames), static_cast<unsigned long long>(pixels.width),
-                             static_cast<unsigned long long>(pixels.height), static_cast<unsigned long long>(width),
+                             static_cast<unsigned long long>(frameHeight), static_cast<unsigned long long>(width),
                              static_cast<unsigned long long>(height));
                 status = 1;
                 break;
             }
-            if (std::isinf(frame->timestamp)) ++failedReads;  // delivered cleared; kept to keep the timing
-            toStoredFrame(pixels.data, width, height, stored);
+            if (pixels.failed) ++failedReads;  // delivered cleared; kept to keep the timing
+            toStoredFrame(pixels.pixels.get(), width, height, stored);
             out.writeVideoFrame(stored.data(), static_cast<unsigned>(stored.size()));
             if (aviFailed(out, output, "writing a frame")) {
                 status = 1;
