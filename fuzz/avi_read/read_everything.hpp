@@ -10,15 +10,16 @@
 
 namespace avifuzz {
 
-// Buffers beyond this would only measure the allocator; such reads fail anyway.
-constexpr std::uint64_t kMaxBuffer = 16u << 20;
+// Reads cost time linear in their output: a tiny input may declare a huge
+// picture, and converting it over and over only slows the search down.
+constexpr std::uint64_t kMaxBuffer = 1u << 20;
 
 inline void readEverything(avi::File& f) {
     const std::uint32_t frames = f.getVideoTotalFrames();
     const std::uint32_t rgb = f.getRGB24VideoFrameSize();
     const std::uint32_t indexed = f.getIndexedVideoFrameSize();
     std::vector<char> buf;
-    for (std::uint32_t k = 0; k < frames && k < 4096; ++k) {
+    for (std::uint32_t k = 0; k < frames && k < 256; ++k) {
         const std::uint64_t raw = f.getRawVideoFrameSize(k);
         if (raw <= kMaxBuffer) {
             buf.assign(raw, 0);
