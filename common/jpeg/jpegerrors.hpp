@@ -11,6 +11,8 @@
 //     try { ... } catch (const multimedia::common::jpeg::Exception&) { ... }
 //     jpeg_destroy_decompress(&cinfo);       // also after an exception
 // The manager must outlive every libjpeg call on the object it is installed on.
+// Programs using it make the libjpeg calls themselves and so link libjpeg
+// themselves (pkg-config module "libjpeg").
 
 #include <common/export.hpp>
 
