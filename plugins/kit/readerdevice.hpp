@@ -36,6 +36,11 @@
 //      MM_READER_PLUGIN_ENTRY_POINTS(myreader::Device, myreader::PluginInfo)
 //    (plugins/kit/entrypoints.hpp) and link the plugin with mm_plugin_kit.
 //
+// A device without an opened reader (no initialize yet, a failed factory or a
+// failed open) never drives one: start is a failed positioning under each
+// policy (a reader ReadFailedException, silent, thrown or posted as
+// "ReadFailed") and getData answers null and clears `running`.
+//
 // Ownership: output properties, posted messages and delivered frames belong to
 // the host; the device owns its reader through a shared pointer.
 // Threads: only `running` is shared; stop() may come from another thread than
