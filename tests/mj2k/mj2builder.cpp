@@ -321,7 +321,8 @@ Decoded decodeJ2k(const std::uint8_t* data, std::size_t size) {
     return d;
 }
 
-std::vector<std::uint8_t> writeMovie(const MovieSpec& spec, std::vector<std::uint64_t>* sampleOffsets) {
+std::vector<std::uint8_t> writeMovie(const MovieSpec& spec, std::vector<std::uint64_t>* sampleOffsets,
+                                     std::vector<std::uint8_t>* mdatPart) {
     std::vector<std::vector<std::uint8_t>> samples;
     for (const auto& s : spec.samples) {
         if (!spec.wrapInJp2c) {
@@ -351,6 +352,21 @@ std::vector<std::uint8_t> writeMovie(const MovieSpec& spec, std::vector<std::uin
         mdat = w.b;
     }
     std::vector<std::uint8_t> out = head.b;
+    if (spec.gapBeforeMdat) {
+        // Movie box, then a free box with a 64-bit size over the gap, then the
+        // media data; the caller writes the gap as a hole.
+        Boxes freeBox;
+        freeBox.u32(1);
+        freeBox.text("free");
+        freeBox.u64(16 + spec.gapBeforeMdat);
+        auto probe = buildMoov(spec, 0, samples, nullptr);
+        std::uint64_t data = out.size() + probe.size() + 16 + spec.gapBeforeMdat + 8;
+        auto moov = buildMoov(spec, data, samples, sampleOffsets);
+        out.insert(out.end(), moov.begin(), moov.end());
+        out.insert(out.end(), freeBox.b.begin(), freeBox.b.end());
+        if (mdatPart) *mdatPart = mdat;
+        return out;
+    }
     if (spec.mdatFirst) {
         std::uint64_t data = out.size() + 8;
         out.insert(out.end(), mdat.begin(), mdat.end());
@@ -409,6 +425,19 @@ std::string writeTemp(const std::string& name, const std::vector<std::uint8_t>& 
     std::string path = dir + "/" + name;
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+std::string writeSparseMovie(const std::string& name, const MovieSpec& spec, std::vector<std::uint64_t>* sampleOffsets) {
+    std::vector<std::uint8_t> mdat;
+    std::vector<std::uint8_t> head = writeMovie(spec, sampleOffsets, &mdat);
+    std::string path = writeTemp(name, head);
+    std::FILE* f = std::fopen(path.c_str(), "r+b");
+    EXPECT_NE(f, nullptr);
+    if (!f) return path;
+    EXPECT_EQ(::fseeko(f, static_cast<off_t>(head.size() + spec.gapBeforeMdat), SEEK_SET), 0);
+    EXPECT_EQ(std::fwrite(mdat.data(), 1, mdat.size(), f), mdat.size());
+    std::fclose(f);
     return path;
 }
 

@@ -66,14 +66,23 @@ struct MovieSpec {
     bool co64 = false;
     bool wrapInJp2c = false;                // samples as contiguous-codestream boxes
     bool mdatFirst = false;                 // media data before the movie box
+    std::uint64_t gapBeforeMdat = 0;        // bytes of a free box between movie box and media data
     std::string videoEntryType = "mjp2";
     bool withVideo = true;
     bool withAudio = false;
     std::uint16_t audioChannels = 2;
 };
 
-// The file as bytes. `sampleOffsets` receives where each sample landed.
-std::vector<std::uint8_t> writeMovie(const MovieSpec& spec, std::vector<std::uint64_t>* sampleOffsets = nullptr);
+// The file as bytes. `sampleOffsets` receives where each sample landed. With
+// a gap, the bytes end at the free box header and the media data box goes to
+// `mdatPart`, to be written after the gap (see writeSparseMovie).
+std::vector<std::uint8_t> writeMovie(const MovieSpec& spec, std::vector<std::uint64_t>* sampleOffsets = nullptr,
+                                     std::vector<std::uint8_t>* mdatPart = nullptr);
+
+// A movie with spec.gapBeforeMdat bytes of hole before its media data, written
+// as a sparse file so that offsets past 4 GiB cost no disk space.
+std::string writeSparseMovie(const std::string& name, const MovieSpec& spec,
+                             std::vector<std::uint64_t>* sampleOffsets = nullptr);
 
 // Position of the first box of `type` found by a walk through the containers;
 // npos when absent. Tests use it to damage one field.

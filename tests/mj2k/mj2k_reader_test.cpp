@@ -112,6 +112,22 @@ TEST(Mj2kReader, StorageVariantsReadAlike) {
     }
 }
 
+// Samples past 4 GiB: 64-bit chunk offsets and box sizes are used whole.
+TEST(Mj2kReader, ReadsSamplesBeyondFourGigabytes) {
+    std::vector<std::vector<std::uint8_t>> codestreams;
+    MovieSpec spec = simpleMovie(16, 12, 3, 8, 3, &codestreams);
+    spec.co64 = true;
+    spec.gapBeforeMdat = (std::uint64_t(5) << 30);
+    std::vector<std::uint64_t> offsets;
+    ReaderPtr r = openFile(writeSparseMovie("beyond4g.mj2", spec, &offsets));
+    ASSERT_GT(offsets.front(), std::uint64_t(1) << 32);
+    r->startFromBeginning();
+    for (std::size_t i = 0; i < codestreams.size(); ++i) {
+        Decoded d = decodeJ2k(codestreams[i].data(), codestreams[i].size());
+        EXPECT_EQ(readOne(*r, true), asBytes(expectedFrame<std::uint8_t>(d, 3, true))) << "frame " << i;
+    }
+}
+
 TEST(Mj2kReader, SeekLandsOnTheFrameShownAtThatTime) {
     std::vector<std::vector<std::uint8_t>> codestreams;
     MovieSpec spec = simpleMovie(16, 16, 1, 8, 4, &codestreams);
