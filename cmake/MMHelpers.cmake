@@ -118,8 +118,18 @@ function(mm_test name)
     "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp:halt_on_error=1")
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 120
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${labels}" TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
+    DISCOVERY_MODE PRE_TEST)
+  # gtest_discover_tests flattens list-valued PROPERTIES (several labels, the
+  # environment), so the discovered tests get theirs from a file ctest reads
+  # after the discovered list.
+  set(props ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+  file(WRITE ${props}
+    "if(DEFINED ${name}_TESTS)\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
+    "    LABELS [==[${labels}]==] TIMEOUT ${A_TIMEOUT}\n"
+    "    ENVIRONMENT [==[${env}]==])\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${props})
 endfunction()
 
 # mm_benchmark(<name> SOURCES ... [LIBS ...]): a Google Benchmark binary in build/bench.
