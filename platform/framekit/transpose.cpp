@@ -107,6 +107,16 @@ __attribute__((always_inline)) inline void transposeTile8(const std::uint8_t* sr
                                                           std::size_t height, std::size_t y0,
                                                           std::size_t x0) {
     const std::uint8_t* tileStart = src + y0 * rowLength + x0 * channels;
+    // Ask for the same columns of the next band of rows, which this strip
+    // reaches after its other tiles: every source row lies in a page of its
+    // own, and without the hint each band waits for its rows to arrive.
+    const std::size_t rowsAhead = std::min(TILE, height - std::min(height, y0 + TILE));
+    _Pragma("GCC unroll 16")
+    for (std::size_t i = 0; i < rowsAhead; ++i) {
+        const char* ahead = reinterpret_cast<const char*>(tileStart + (TILE + i) * rowLength);
+        _mm_prefetch(ahead, _MM_HINT_T0);
+        _mm_prefetch(ahead + TILE * channels - 1, _MM_HINT_T0);
+    }
     _Pragma("GCC unroll 16")
     for (std::size_t square = 0; square < channels; ++square) {
         __m128i r[16];
