@@ -48,7 +48,7 @@ ColourSpace colourFromEnum(std::uint32_t enumcs) {
     }
 }
 
-// Colour specification box: only the enumerated method names a space we use.
+// Colour box: only the enumerated method names a space we use.
 ColourSpace readColour(ByteCursor c) {
     std::uint8_t method = c.u8();
     c.skip(2);  // precedence, approximation

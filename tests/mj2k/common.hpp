@@ -44,17 +44,17 @@ std::vector<std::uint8_t> asBytes(const std::vector<T>& v) {
 
 // A movie of `frames` lossless frames of the given shape; `codestreams`
 // receives each sample's codestream.
-inline MovieSpec simpleMovie(std::uint32_t w, std::uint32_t h, std::uint32_t components, std::uint32_t precision,
+inline MovieLayout simpleMovie(std::uint32_t w, std::uint32_t h, std::uint32_t components, std::uint32_t precision,
                              std::uint32_t frames, std::vector<std::vector<std::uint8_t>>* codestreams = nullptr) {
-    MovieSpec spec;
-    spec.width = w;
-    spec.height = h;
-    spec.components = static_cast<std::uint16_t>(components);
-    spec.bitDepth = static_cast<std::uint8_t>(precision);
-    spec.colour = components == 3 ? 16 : 17;
-    for (std::uint32_t i = 0; i < frames; ++i) spec.samples.push_back(encodeJ2k(makePicture(w, h, components, precision, i)));
-    if (codestreams) *codestreams = spec.samples;
-    return spec;
+    MovieLayout layout;
+    layout.width = w;
+    layout.height = h;
+    layout.components = static_cast<std::uint16_t>(components);
+    layout.bitDepth = static_cast<std::uint8_t>(precision);
+    layout.colour = components == 3 ? 16 : 17;
+    for (std::uint32_t i = 0; i < frames; ++i) layout.samples.push_back(encodeJ2k(makePicture(w, h, components, precision, i)));
+    if (codestreams) *codestreams = layout.samples;
+    return layout;
 }
 
 }  // namespace mj2test

@@ -102,18 +102,18 @@ void matrix(Boxes& w) {
     for (auto v : m) w.u32(v);
 }
 
-void writeTrack(Boxes& w, const MovieSpec& spec, bool video, const std::vector<std::uint64_t>& chunkOffsets,
+void writeTrack(Boxes& w, const MovieLayout& layout, bool video, const std::vector<std::uint64_t>& chunkOffsets,
                 const std::vector<std::uint32_t>& sizes, std::uint64_t duration) {
     w.begin("trak");
     w.beginFull("tkhd", 0, 7);
     w.u32(0); w.u32(0); w.u32(video ? 1 : 2); w.u32(0); w.u32(static_cast<std::uint32_t>(duration));
     w.zeros(8); w.u16(0); w.u16(0); w.u16(video ? 0 : 0x100); w.u16(0);
     matrix(w);
-    w.u32(video ? spec.width << 16 : 0); w.u32(video ? spec.height << 16 : 0);
+    w.u32(video ? layout.width << 16 : 0); w.u32(video ? layout.height << 16 : 0);
     w.end();
     w.begin("mdia");
     w.beginFull("mdhd", 0, 0);
-    w.u32(0); w.u32(0); w.u32(spec.timescale); w.u32(static_cast<std::uint32_t>(duration)); w.u16(0x55C4); w.u16(0);
+    w.u32(0); w.u32(0); w.u32(layout.timescale); w.u32(static_cast<std::uint32_t>(duration)); w.u16(0x55C4); w.u16(0);
     w.end();
     w.beginFull("hdlr", 0, 0);
     w.u32(0); w.text(video ? "vide" : "soun"); w.zeros(12); w.text("Handler"); w.u8(0);
@@ -125,18 +125,18 @@ void writeTrack(Boxes& w, const MovieSpec& spec, bool video, const std::vector<s
     w.beginFull("stsd", 0, 0);
     w.u32(1);
     if (video) {
-        w.begin(spec.videoEntryType);
+        w.begin(layout.videoEntryType);
         w.zeros(6); w.u16(1);
         w.u16(0); w.u16(0); w.zeros(12);
-        w.u16(spec.width); w.u16(spec.height);
+        w.u16(layout.width); w.u16(layout.height);
         w.u32(0x00480000); w.u32(0x00480000); w.u32(0); w.u16(1); w.zeros(32); w.u16(24); w.u16(0xFFFF);
         w.begin("jp2h");
         w.begin("ihdr");
-        w.u32(spec.height); w.u32(spec.width); w.u16(spec.components); w.u8(spec.bitDepth - 1); w.u8(7); w.u8(0); w.u8(0);
+        w.u32(layout.height); w.u32(layout.width); w.u16(layout.components); w.u8(layout.bitDepth - 1); w.u8(7); w.u8(0); w.u8(0);
         w.end();
-        if (spec.colour) {
+        if (layout.colour) {
             w.begin("colr");
-            w.u8(1); w.u8(0); w.u8(0); w.u32(spec.colour);
+            w.u8(1); w.u8(0); w.u8(0); w.u32(layout.colour);
             w.end();
         }
         w.end();
@@ -144,7 +144,7 @@ void writeTrack(Boxes& w, const MovieSpec& spec, bool video, const std::vector<s
     } else {
         w.begin("twos");
         w.zeros(6); w.u16(1);
-        w.u16(0); w.u16(0); w.u32(0); w.u16(spec.audioChannels); w.u16(16); w.u16(0); w.u16(0); w.u32(44100u << 16);
+        w.u16(0); w.u16(0); w.u32(0); w.u16(layout.audioChannels); w.u16(16); w.u16(0); w.u16(0); w.u32(44100u << 16);
         w.end();
     }
     w.end();  // stsd
@@ -152,7 +152,7 @@ void writeTrack(Boxes& w, const MovieSpec& spec, bool video, const std::vector<s
     // Time to sample, equal durations in one run.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> runs;
     for (std::size_t i = 0; i < sizes.size(); ++i) {
-        std::uint32_t d = i < spec.durations.size() ? spec.durations[i] : 40;
+        std::uint32_t d = i < layout.durations.size() ? layout.durations[i] : 40;
         if (!runs.empty() && runs.back().second == d) ++runs.back().first;
         else runs.push_back({1, d});
     }
@@ -161,7 +161,7 @@ void writeTrack(Boxes& w, const MovieSpec& spec, bool video, const std::vector<s
     for (auto& r : runs) { w.u32(r.first); w.u32(r.second); }
     w.end();
 
-    std::uint32_t spc = spec.samplesPerChunk;
+    std::uint32_t spc = layout.samplesPerChunk;
     w.beginFull("stsc", 0, 0);
     std::uint32_t full = static_cast<std::uint32_t>(sizes.size() / spc);
     std::uint32_t rest = static_cast<std::uint32_t>(sizes.size() % spc);
@@ -175,9 +175,9 @@ void writeTrack(Boxes& w, const MovieSpec& spec, bool video, const std::vector<s
     for (auto s : sizes) w.u32(s);
     w.end();
 
-    w.beginFull(spec.co64 ? "co64" : "stco", 0, 0);
+    w.beginFull(layout.co64 ? "co64" : "stco", 0, 0);
     w.u32(static_cast<std::uint32_t>(chunkOffsets.size()));
-    for (auto o : chunkOffsets) spec.co64 ? w.u64(o) : w.u32(static_cast<std::uint32_t>(o));
+    for (auto o : chunkOffsets) layout.co64 ? w.u64(o) : w.u32(static_cast<std::uint32_t>(o));
     w.end();
     w.end();  // stbl
     w.end();  // minf
@@ -185,27 +185,27 @@ void writeTrack(Boxes& w, const MovieSpec& spec, bool video, const std::vector<s
     w.end();  // trak
 }
 
-std::vector<std::uint8_t> buildMoov(const MovieSpec& spec, std::uint64_t mdatData, const std::vector<std::vector<std::uint8_t>>& samples,
+std::vector<std::uint8_t> buildMoov(const MovieLayout& layout, std::uint64_t mdatData, const std::vector<std::vector<std::uint8_t>>& samples,
                                     std::vector<std::uint64_t>* offsets) {
     std::vector<std::uint32_t> sizes;
     std::vector<std::uint64_t> chunks;
     std::uint64_t pos = mdatData;
     std::uint64_t duration = 0;
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        if (i % spec.samplesPerChunk == 0) chunks.push_back(pos);
+        if (i % layout.samplesPerChunk == 0) chunks.push_back(pos);
         if (offsets) offsets->push_back(pos);
         sizes.push_back(static_cast<std::uint32_t>(samples[i].size()));
         pos += samples[i].size();
-        duration += i < spec.durations.size() ? spec.durations[i] : 40;
+        duration += i < layout.durations.size() ? layout.durations[i] : 40;
     }
     Boxes w;
     w.begin("moov");
     w.beginFull("mvhd", 0, 0);
-    w.u32(0); w.u32(0); w.u32(spec.timescale); w.u32(static_cast<std::uint32_t>(duration));
+    w.u32(0); w.u32(0); w.u32(layout.timescale); w.u32(static_cast<std::uint32_t>(duration));
     w.u32(0x10000); w.u16(0x100); w.zeros(10); matrix(w); w.zeros(24); w.u32(3);
     w.end();
-    if (spec.withVideo) writeTrack(w, spec, true, chunks, sizes, duration);
-    if (spec.withAudio) writeTrack(w, spec, false, {}, {}, duration);
+    if (layout.withVideo) writeTrack(w, layout, true, chunks, sizes, duration);
+    if (layout.withAudio) writeTrack(w, layout, false, {}, {}, duration);
     w.end();
     return w.b;
 }
@@ -321,11 +321,11 @@ Decoded decodeJ2k(const std::uint8_t* data, std::size_t size) {
     return d;
 }
 
-std::vector<std::uint8_t> writeMovie(const MovieSpec& spec, std::vector<std::uint64_t>* sampleOffsets,
+std::vector<std::uint8_t> writeMovie(const MovieLayout& layout, std::vector<std::uint64_t>* sampleOffsets,
                                      std::vector<std::uint8_t>* mdatPart) {
     std::vector<std::vector<std::uint8_t>> samples;
-    for (const auto& s : spec.samples) {
-        if (!spec.wrapInJp2c) {
+    for (const auto& s : layout.samples) {
+        if (!layout.wrapInJp2c) {
             samples.push_back(s);
             continue;
         }
@@ -352,30 +352,30 @@ std::vector<std::uint8_t> writeMovie(const MovieSpec& spec, std::vector<std::uin
         mdat = w.b;
     }
     std::vector<std::uint8_t> out = head.b;
-    if (spec.gapBeforeMdat) {
+    if (layout.gapBeforeMdat) {
         // Movie box, then a free box with a 64-bit size over the gap, then the
         // media data; the caller writes the gap as a hole.
         Boxes freeBox;
         freeBox.u32(1);
         freeBox.text("free");
-        freeBox.u64(16 + spec.gapBeforeMdat);
-        auto probe = buildMoov(spec, 0, samples, nullptr);
-        std::uint64_t data = out.size() + probe.size() + 16 + spec.gapBeforeMdat + 8;
-        auto moov = buildMoov(spec, data, samples, sampleOffsets);
+        freeBox.u64(16 + layout.gapBeforeMdat);
+        auto probe = buildMoov(layout, 0, samples, nullptr);
+        std::uint64_t data = out.size() + probe.size() + 16 + layout.gapBeforeMdat + 8;
+        auto moov = buildMoov(layout, data, samples, sampleOffsets);
         out.insert(out.end(), moov.begin(), moov.end());
         out.insert(out.end(), freeBox.b.begin(), freeBox.b.end());
         if (mdatPart) *mdatPart = mdat;
         return out;
     }
-    if (spec.mdatFirst) {
+    if (layout.mdatFirst) {
         std::uint64_t data = out.size() + 8;
         out.insert(out.end(), mdat.begin(), mdat.end());
-        auto moov = buildMoov(spec, data, samples, sampleOffsets);
+        auto moov = buildMoov(layout, data, samples, sampleOffsets);
         out.insert(out.end(), moov.begin(), moov.end());
     } else {
-        auto probe = buildMoov(spec, 0, samples, nullptr);
+        auto probe = buildMoov(layout, 0, samples, nullptr);
         std::uint64_t data = out.size() + probe.size() + 8;
-        auto moov = buildMoov(spec, data, samples, sampleOffsets);
+        auto moov = buildMoov(layout, data, samples, sampleOffsets);
         out.insert(out.end(), moov.begin(), moov.end());
         out.insert(out.end(), mdat.begin(), mdat.end());
     }
@@ -428,14 +428,14 @@ std::string writeTemp(const std::string& name, const std::vector<std::uint8_t>& 
     return path;
 }
 
-std::string writeSparseMovie(const std::string& name, const MovieSpec& spec, std::vector<std::uint64_t>* sampleOffsets) {
+std::string writeSparseMovie(const std::string& name, const MovieLayout& layout, std::vector<std::uint64_t>* sampleOffsets) {
     std::vector<std::uint8_t> mdat;
-    std::vector<std::uint8_t> head = writeMovie(spec, sampleOffsets, &mdat);
+    std::vector<std::uint8_t> head = writeMovie(layout, sampleOffsets, &mdat);
     std::string path = writeTemp(name, head);
     std::FILE* f = std::fopen(path.c_str(), "r+b");
     EXPECT_NE(f, nullptr);
     if (!f) return path;
-    EXPECT_EQ(::fseeko(f, static_cast<off_t>(head.size() + spec.gapBeforeMdat), SEEK_SET), 0);
+    EXPECT_EQ(::fseeko(f, static_cast<off_t>(head.size() + layout.gapBeforeMdat), SEEK_SET), 0);
     EXPECT_EQ(std::fwrite(mdat.data(), 1, mdat.size(), f), mdat.size());
     std::fclose(f);
     return path;

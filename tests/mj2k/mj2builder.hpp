@@ -54,7 +54,7 @@ std::vector<T> expectedFrame(const Decoded& d, std::uint32_t channels, bool rowM
 }
 
 // How the box writer lays out a movie.
-struct MovieSpec {
+struct MovieLayout {
     std::uint32_t width = 0, height = 0;  // sample entry size
     std::uint16_t components = 3;
     std::uint8_t bitDepth = 8;            // image header precision
@@ -76,12 +76,12 @@ struct MovieSpec {
 // The file as bytes. `sampleOffsets` receives where each sample landed. With
 // a gap, the bytes end at the free box header and the media data box goes to
 // `mdatPart`, to be written after the gap (see writeSparseMovie).
-std::vector<std::uint8_t> writeMovie(const MovieSpec& spec, std::vector<std::uint64_t>* sampleOffsets = nullptr,
+std::vector<std::uint8_t> writeMovie(const MovieLayout& layout, std::vector<std::uint64_t>* sampleOffsets = nullptr,
                                      std::vector<std::uint8_t>* mdatPart = nullptr);
 
-// A movie with spec.gapBeforeMdat bytes of hole before its media data, written
+// A movie with layout.gapBeforeMdat bytes of hole before its media data, written
 // as a sparse file so that offsets past 4 GiB cost no disk space.
-std::string writeSparseMovie(const std::string& name, const MovieSpec& spec,
+std::string writeSparseMovie(const std::string& name, const MovieLayout& layout,
                              std::vector<std::uint64_t>* sampleOffsets = nullptr);
 
 // Position of the first box of `type` found by a walk through the containers;

@@ -16,9 +16,9 @@ namespace {
 const double kInf = std::numeric_limits<double>::infinity();
 
 std::vector<std::uint8_t> smallMovie(std::uint32_t frames = 3, bool mdatFirst = false) {
-    MovieSpec spec = simpleMovie(12, 8, 3, 8, frames);
-    spec.mdatFirst = mdatFirst;
-    return writeMovie(spec);
+    MovieLayout layout = simpleMovie(12, 8, 3, 8, frames);
+    layout.mdatFirst = mdatFirst;
+    return writeMovie(layout);
 }
 
 // Opens the bytes; when that works, reads every frame. Answers whether open
@@ -62,17 +62,17 @@ TEST(Mj2kBadFile, ForeignFilesAreRefusedByKind) {
     expectOpenThrows<vr::FileCorruptException>(std::vector<std::uint8_t>(text.begin(), text.end()), "text.mj2");
     expectOpenThrows<vr::FileCorruptException>({}, "empty.mj2");
 
-    MovieSpec audioOnly = simpleMovie(8, 8, 3, 8, 1);
+    MovieLayout audioOnly = simpleMovie(8, 8, 3, 8, 1);
     audioOnly.withVideo = false;
     audioOnly.withAudio = true;
     expectOpenThrows<vr::NoVideoException>(writeMovie(audioOnly), "audio.mj2");
 
-    MovieSpec otherCodec = simpleMovie(8, 8, 3, 8, 1);
+    MovieLayout otherCodec = simpleMovie(8, 8, 3, 8, 1);
     otherCodec.videoEntryType = "avc1";
     expectOpenThrows<vr::UnknownCodecException>(writeMovie(otherCodec), "avc.mj2");
 
     // A sample that is not a codestream at all.
-    MovieSpec junk = simpleMovie(8, 8, 3, 8, 1);
+    MovieLayout junk = simpleMovie(8, 8, 3, 8, 1);
     junk.samples[0] = std::vector<std::uint8_t>(100, 0x42);
     expectOpenThrows<vr::FileCorruptException>(writeMovie(junk), "junk.mj2");
 }
@@ -141,9 +141,9 @@ TEST(Mj2kBadFile, ToleratedOddities) {
 
     // A movie box whose size runs to the end of the file (size 0), after the
     // media data.
-    MovieSpec spec = simpleMovie(12, 8, 3, 8, 2);
-    spec.mdatFirst = true;
-    file = writeMovie(spec);
+    MovieLayout layout = simpleMovie(12, 8, 3, 8, 2);
+    layout.mdatFirst = true;
+    file = writeMovie(layout);
     putU32(file, findBox(file, "moov"), 0);
     r = openFile(writeTemp("moovtoend.mj2", file));
     readOne(*r, true);
@@ -153,9 +153,9 @@ TEST(Mj2kBadFile, ToleratedOddities) {
 // A damaged codestream in one sample is a failed read of that frame only.
 TEST(Mj2kBadFile, DamagedSampleIsAFailedReadAndReadingGoesOn) {
     std::vector<std::uint64_t> offsets;
-    MovieSpec spec = simpleMovie(12, 8, 3, 8, 3);
-    std::vector<std::uint8_t> file = writeMovie(spec, &offsets);
-    std::size_t size1 = spec.samples[1].size();
+    MovieLayout layout = simpleMovie(12, 8, 3, 8, 3);
+    std::vector<std::uint8_t> file = writeMovie(layout, &offsets);
+    std::size_t size1 = layout.samples[1].size();
     for (std::size_t i = 2; i < size1; ++i) file[offsets[1] + i] = static_cast<std::uint8_t>(i * 37);
     ReaderPtr r = openFile(writeTemp("damagedsample.mj2", file));
     readOne(*r, true);

@@ -65,19 +65,19 @@ TEST_F(Mj2kPlugin, PluginInfoRegistersMj2AndProbesFiles) {
     EXPECT_THROW(info->validateReadFile(u"/no/such/file.mj2"), ex::FileNotFoundException);
     std::string text = "plain text";
     EXPECT_THROW(info->validateReadFile(u16(writeTemp("probe.txt", {text.begin(), text.end()}))), ex::FileCorruptException);
-    MovieSpec avc = simpleMovie(8, 8, 3, 8, 1);
+    MovieLayout avc = simpleMovie(8, 8, 3, 8, 1);
     avc.videoEntryType = "avc1";
     EXPECT_THROW(info->validateReadFile(u16(writeTemp("probe-avc.mj2", writeMovie(avc)))), ex::UnknownCodecException);
-    MovieSpec audio = simpleMovie(8, 8, 3, 8, 1);
+    MovieLayout audio = simpleMovie(8, 8, 3, 8, 1);
     audio.withVideo = false;
     audio.withAudio = true;
     EXPECT_THROW(info->validateReadFile(u16(writeTemp("probe-audio.mj2", writeMovie(audio)))), ex::NoVideoException);
 }
 
 TEST_F(Mj2kPlugin, InitializePublishesEveryProperty) {
-    MovieSpec spec = simpleMovie(30, 20, 3, 8, 5);
-    spec.withAudio = true;
-    auto device = openDevice(writeTemp("plugin-props.mj2", writeMovie(spec)));
+    MovieLayout layout = simpleMovie(30, 20, 3, 8, 5);
+    layout.withAudio = true;
+    auto device = openDevice(writeTemp("plugin-props.mj2", writeMovie(layout)));
     const auto& props = device->properties();
     EXPECT_EQ(names(props), kAllProperties);
     EXPECT_EQ(props.get<double>("Height"), 20.0);
@@ -108,8 +108,8 @@ class Mj2kPluginFrames : public Mj2kPlugin, public ::testing::WithParamInterface
 TEST_P(Mj2kPluginFrames, FramesArriveWithTheirSampleType) {
     const FrameCase& c = GetParam();
     std::vector<std::vector<std::uint8_t>> codestreams;
-    MovieSpec spec = simpleMovie(21, 13, c.components, c.precision, 4, &codestreams);
-    auto device = openDevice(writeTemp(std::string("plugin-") + c.name + ".mj2", writeMovie(spec)));
+    MovieLayout layout = simpleMovie(21, 13, c.components, c.precision, 4, &codestreams);
+    auto device = openDevice(writeTemp(std::string("plugin-") + c.name + ".mj2", writeMovie(layout)));
     ASSERT_EQ(device->properties().get<bool>("IsPluginSuccess"), true);
     for (bool rowMajor : {true, false}) {
         device->start(0.0, rowMajor);
@@ -165,10 +165,10 @@ TEST_F(Mj2kPlugin, StartPositionsAndPassesFailuresToTheHost) {
 TEST_F(Mj2kPlugin, BitDepthIsReportedAndInitializeStillSucceeds) {
     Picture p = makePicture(10, 10, 3, 7, 0);
     p.isSigned = true;
-    MovieSpec spec;
-    spec.width = spec.height = 10;
-    spec.samples = {encodeJ2k(p), encodeJ2k(p)};
-    std::string path = writeTemp("plugin-signed.mj2", writeMovie(spec));
+    MovieLayout layout;
+    layout.width = layout.height = 10;
+    layout.samples = {encodeJ2k(p), encodeJ2k(p)};
+    std::string path = writeTemp("plugin-signed.mj2", writeMovie(layout));
     for (bool errorOnInitFail : {true, false}) {
         auto device = openDevice(path, errorOnInitFail);
         EXPECT_EQ(messageIds(*device), std::vector<std::string>{"multimedia:videofile:BitDepth"});
@@ -194,7 +194,7 @@ TEST_F(Mj2kPlugin, OpenFailuresFollowTheCatchList) {
         std::string path;
         const char* id;
     };
-    MovieSpec audio = simpleMovie(8, 8, 3, 8, 1);
+    MovieLayout audio = simpleMovie(8, 8, 3, 8, 1);
     audio.withVideo = false;
     audio.withAudio = true;
     std::string text = "not a movie";
@@ -220,9 +220,9 @@ TEST_F(Mj2kPlugin, OpenFailuresFollowTheCatchList) {
 // delivery; the host goes on.
 TEST_F(Mj2kPlugin, DamagedFrameEndsDelivery) {
     std::vector<std::uint64_t> offsets;
-    MovieSpec spec = simpleMovie(12, 8, 3, 8, 3);
-    std::vector<std::uint8_t> file = writeMovie(spec, &offsets);
-    for (std::size_t i = 2; i < spec.samples[1].size(); ++i) file[offsets[1] + i] ^= 0x5A;
+    MovieLayout layout = simpleMovie(12, 8, 3, 8, 3);
+    std::vector<std::uint8_t> file = writeMovie(layout, &offsets);
+    for (std::size_t i = 2; i < layout.samples[1].size(); ++i) file[offsets[1] + i] ^= 0x5A;
     auto device = openDevice(writeTemp("plugin-damaged.mj2", file));
     device->start(0.0, true);
     mmhost::BufferPtr first = device->getData();

@@ -27,8 +27,8 @@ class FrameShapes : public ::testing::TestWithParam<Shape> {};
 TEST_P(FrameShapes, FramesEqualOpenJpegDecodeInBothLayouts) {
     const Shape& s = GetParam();
     std::vector<std::vector<std::uint8_t>> codestreams;
-    MovieSpec spec = simpleMovie(33, 17, s.components, s.precision, 3, &codestreams);
-    std::string path = writeTemp(std::string(s.name) + ".mj2", writeMovie(spec));
+    MovieLayout layout = simpleMovie(33, 17, s.components, s.precision, 3, &codestreams);
+    std::string path = writeTemp(std::string(s.name) + ".mj2", writeMovie(layout));
 
     ReaderPtr r = openFile(path);
     EXPECT_EQ(r->getWidth(), 33u);
@@ -65,14 +65,14 @@ INSTANTIATE_TEST_SUITE_P(Mj2kReader, FrameShapes,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Mj2kReader, PropertiesDescribeTheMovie) {
-    MovieSpec spec = simpleMovie(20, 16, 3, 8, 5);
-    spec.withAudio = true;
-    spec.audioChannels = 2;
+    MovieLayout layout = simpleMovie(20, 16, 3, 8, 5);
+    layout.withAudio = true;
+    layout.audioChannels = 2;
     ReaderPtr r = newReader();
     EXPECT_EQ(r->getWidth(), 0u);
     EXPECT_FALSE(r->hasVideo());
     EXPECT_EQ(r->getCurrentTime(), 0.0);
-    r->open(u16(writeTemp("props.mj2", writeMovie(spec))), true);
+    r->open(u16(writeTemp("props.mj2", writeMovie(layout))), true);
     EXPECT_TRUE(r->getOpenFlag());
     EXPECT_DOUBLE_EQ(r->getFrameRate(), 25.0);
     EXPECT_DOUBLE_EQ(r->getDuration(), 0.2);
@@ -83,8 +83,8 @@ TEST(Mj2kReader, PropertiesDescribeTheMovie) {
     EXPECT_EQ(r->getNumAudioChannels(), 2.0);
     r->close();
 
-    spec.withAudio = false;
-    r = openFile(writeTemp("noaudio.mj2", writeMovie(spec)));
+    layout.withAudio = false;
+    r = openFile(writeTemp("noaudio.mj2", writeMovie(layout)));
     EXPECT_FALSE(r->getOpenFlag());
     EXPECT_FALSE(r->hasAudio());
     EXPECT_EQ(r->getAudioCodec(), u"");
@@ -94,8 +94,8 @@ TEST(Mj2kReader, PropertiesDescribeTheMovie) {
 // The same frames stored every way the format allows read the same.
 TEST(Mj2kReader, StorageVariantsReadAlike) {
     std::vector<std::vector<std::uint8_t>> codestreams;
-    MovieSpec base = simpleMovie(18, 10, 3, 8, 5, &codestreams);
-    std::vector<MovieSpec> variants(5, base);
+    MovieLayout base = simpleMovie(18, 10, 3, 8, 5, &codestreams);
+    std::vector<MovieLayout> variants(5, base);
     variants[1].co64 = true;
     variants[2].samplesPerChunk = 2;  // two full chunks and one of a single sample
     variants[3].mdatFirst = true;
@@ -115,11 +115,11 @@ TEST(Mj2kReader, StorageVariantsReadAlike) {
 // Samples past 4 GiB: 64-bit chunk offsets and box sizes are used whole.
 TEST(Mj2kReader, ReadsSamplesBeyondFourGigabytes) {
     std::vector<std::vector<std::uint8_t>> codestreams;
-    MovieSpec spec = simpleMovie(16, 12, 3, 8, 3, &codestreams);
-    spec.co64 = true;
-    spec.gapBeforeMdat = (std::uint64_t(5) << 30);
+    MovieLayout layout = simpleMovie(16, 12, 3, 8, 3, &codestreams);
+    layout.co64 = true;
+    layout.gapBeforeMdat = (std::uint64_t(5) << 30);
     std::vector<std::uint64_t> offsets;
-    ReaderPtr r = openFile(writeSparseMovie("beyond4g.mj2", spec, &offsets));
+    ReaderPtr r = openFile(writeSparseMovie("beyond4g.mj2", layout, &offsets));
     ASSERT_GT(offsets.front(), std::uint64_t(1) << 32);
     r->startFromBeginning();
     for (std::size_t i = 0; i < codestreams.size(); ++i) {
@@ -130,9 +130,9 @@ TEST(Mj2kReader, ReadsSamplesBeyondFourGigabytes) {
 
 TEST(Mj2kReader, SeekLandsOnTheFrameShownAtThatTime) {
     std::vector<std::vector<std::uint8_t>> codestreams;
-    MovieSpec spec = simpleMovie(16, 16, 1, 8, 4, &codestreams);
-    spec.durations = {10, 30, 60, 100};  // frames at 0, 0.01, 0.04, 0.1; the last ends at 0.2
-    ReaderPtr r = openFile(writeTemp("seek.mj2", writeMovie(spec)));
+    MovieLayout layout = simpleMovie(16, 16, 1, 8, 4, &codestreams);
+    layout.durations = {10, 30, 60, 100};  // frames at 0, 0.01, 0.04, 0.1; the last ends at 0.2
+    ReaderPtr r = openFile(writeTemp("seek.mj2", writeMovie(layout)));
     EXPECT_DOUBLE_EQ(r->getDuration(), 0.2);
     EXPECT_DOUBLE_EQ(r->getFrameRate(), 20.0);  // four frames in 0.2 s
 
@@ -177,10 +177,10 @@ TEST(Mj2kReader, SeekLandsOnTheFrameShownAtThatTime) {
 }
 
 TEST(Mj2kReader, FrameRateAtTheTimescaleOfOneFramePeriod) {
-    MovieSpec spec = simpleMovie(16, 16, 1, 8, 3);
-    spec.timescale = 30000;
-    spec.durations = {1001, 1001, 1001};
-    ReaderPtr r = openFile(writeTemp("ntsc.mj2", writeMovie(spec)));
+    MovieLayout layout = simpleMovie(16, 16, 1, 8, 3);
+    layout.timescale = 30000;
+    layout.durations = {1001, 1001, 1001};
+    ReaderPtr r = openFile(writeTemp("ntsc.mj2", writeMovie(layout)));
     EXPECT_NEAR(r->getFrameRate(), 29.97002997, 1e-6);
     r->seekToTime(2 * 1001 / 30000.0);
     readOne(*r, true);
@@ -194,10 +194,10 @@ TEST(Mj2kReader, UndeliverableDepthThrowsBitDepthFromTheGetters) {
     p.isSigned = true;
     for (auto& plane : p.planes)
         for (auto& v : plane) v -= 64;
-    MovieSpec spec;
-    spec.width = spec.height = 16;
-    spec.samples = {encodeJ2k(p)};
-    ReaderPtr r = openFile(writeTemp("signed.mj2", writeMovie(spec)));
+    MovieLayout layout;
+    layout.width = layout.height = 16;
+    layout.samples = {encodeJ2k(p)};
+    ReaderPtr r = openFile(writeTemp("signed.mj2", writeMovie(layout)));
     EXPECT_THROW(r->getBitsPerPixel(), BitDepthException);
     EXPECT_THROW(r->getVideoFormat(), BitDepthException);
     try {
@@ -225,12 +225,12 @@ TEST(Mj2kReader, SubsampledChromaIsConvertedToRgb) {
     for (std::size_t i = 0; i < p.planes[0].size(); ++i) p.planes[0][i] = static_cast<std::int32_t>(i % 200 + 20);
     p.planes.push_back(std::vector<std::int32_t>(10 * 5, 128));
     p.planes.push_back(std::vector<std::int32_t>(10 * 5, 128));
-    MovieSpec spec;
-    spec.width = 20;
-    spec.height = 10;
-    spec.colour = 0;
-    spec.samples = {encodeJ2k(p)};
-    ReaderPtr r = openFile(writeTemp("ycc.mj2", writeMovie(spec)));
+    MovieLayout layout;
+    layout.width = 20;
+    layout.height = 10;
+    layout.colour = 0;
+    layout.samples = {encodeJ2k(p)};
+    ReaderPtr r = openFile(writeTemp("ycc.mj2", writeMovie(layout)));
     ASSERT_EQ(r->getNumColorChannels(), 3u);
     std::vector<std::uint8_t> got = readOne(*r, true);
     for (std::size_t i = 0; i < 200; ++i)
@@ -240,8 +240,8 @@ TEST(Mj2kReader, SubsampledChromaIsConvertedToRgb) {
     for (auto& v : p.planes[0]) v = 76;
     for (auto& v : p.planes[1]) v = 85;
     for (auto& v : p.planes[2]) v = 255;
-    spec.samples = {encodeJ2k(p)};
-    r = openFile(writeTemp("ycc-red.mj2", writeMovie(spec)));
+    layout.samples = {encodeJ2k(p)};
+    r = openFile(writeTemp("ycc-red.mj2", writeMovie(layout)));
     got = readOne(*r, false);
     EXPECT_GE(got[0], 250);                  // red plane
     EXPECT_LE(got[200], 3);                  // green plane
@@ -251,12 +251,12 @@ TEST(Mj2kReader, SubsampledChromaIsConvertedToRgb) {
 // A later frame of another size is a failed read, with nothing written past
 // (or into) the buffer the first frame's size asks for.
 TEST(Mj2kReader, FrameOfAnotherSizeIsAFailedRead) {
-    MovieSpec spec = simpleMovie(24, 12, 3, 8, 1);
-    spec.samples.push_back(encodeJ2k(makePicture(48, 24, 3, 8, 1)));
-    spec.samples.push_back(encodeJ2k(makePicture(24, 12, 1, 8, 2)));
-    spec.samples.push_back(encodeJ2k(makePicture(24, 12, 3, 16, 3)));
-    spec.samples.push_back(encodeJ2k(makePicture(24, 12, 3, 8, 4)));
-    ReaderPtr r = openFile(writeTemp("sizes.mj2", writeMovie(spec)));
+    MovieLayout layout = simpleMovie(24, 12, 3, 8, 1);
+    layout.samples.push_back(encodeJ2k(makePicture(48, 24, 3, 8, 1)));
+    layout.samples.push_back(encodeJ2k(makePicture(24, 12, 1, 8, 2)));
+    layout.samples.push_back(encodeJ2k(makePicture(24, 12, 3, 16, 3)));
+    layout.samples.push_back(encodeJ2k(makePicture(24, 12, 3, 8, 4)));
+    ReaderPtr r = openFile(writeTemp("sizes.mj2", writeMovie(layout)));
     readOne(*r, true);
     EXPECT_DOUBLE_EQ(r->getCurrentTime(), 0.0);
     for (int i = 1; i <= 3; ++i) {
