@@ -118,3 +118,17 @@ TEST(AviWriteConvert, AudioOnlyAndFailures) {
     EXPECT_NE(result.status, 0);
     EXPECT_FALSE(std::filesystem::exists(out));
 }
+
+TEST(AviWriteConvert, SampleCommandMakesAConvertibleFile) {
+    if (!std::filesystem::exists(mmtool())) GTEST_SKIP() << "mmtool not built";
+    const std::string in = scratchFile("sample.avi"), out = scratchFile("sample-out.avi");
+    ASSERT_EQ(run("'" + mmtool() + "' sample '" + in + "' --seconds 1 >/dev/null 2>&1").status, 0);
+    ASSERT_EQ(run("'" + mmtool() + "' convert '" + in + "' '" + out + "' >/dev/null 2>&1").status, 0);
+    const Streams a = readBack(in), b = readBack(out);
+    ASSERT_EQ(a.frames.size(), 30u);
+    EXPECT_EQ(a.audio.size(), 44100u * 4);
+    // The square moves: consecutive frames differ.
+    EXPECT_NE(a.frames[0], a.frames[1]);
+    EXPECT_EQ(b.frames, a.frames);
+    EXPECT_EQ(b.audio, a.audio);
+}
