@@ -92,6 +92,12 @@ void File::writeVideoFrame(char* data, unsigned int size) {
 }
 
 void File::writeVideoFrame(char* data) {
+    if (hasVideoStream && videoFrameSize == 0) {
+        // 2, 4, 16 and 32 bits have no implied frame size: an empty chunk
+        // would be a lost frame, so the sized form is required.
+        setError(errors::BAD_VIDEO_ENTRY_SIZE);
+        return;
+    }
     writeVideoFrame(data, videoFrameSize);
 }
 
@@ -106,6 +112,10 @@ void File::writeAudio(char* data) {
 
 void File::writeMoviEntry(char* data, unsigned int chunkSize, unsigned int writeLength, char* chunkId,
                           std::vector<avi::IndexEntry>& index) {
+    if (!data && writeLength) {
+        setError(errors::FWRITE_FAILED);
+        return;
+    }
     // Every RIFF chunk takes one super-index entry per stream in the header
     // region; a chunk whose RIFF chunk would have no entry left is refused, so
     // the header written by close never runs into the data.

@@ -86,6 +86,9 @@ TEST(AviWriteFaults, MisuseIsRefusedWithoutTouchingData) {
     f.clearError();
 
     f.setVideoInfo(2, 2, 25.0);
+    f.writeVideoFrame(nullptr);
+    EXPECT_EQ(f.getErrorCode(), errors::FWRITE_FAILED);
+    f.clearError();
     f.writeVideoFrame(frame.data());
     // Describing a stream after data would move the write position back over
     // the first chunk.
@@ -99,6 +102,23 @@ TEST(AviWriteFaults, MisuseIsRefusedWithoutTouchingData) {
     ASSERT_EQ(b.size(), 65960u);
     EXPECT_EQ(b.str(65824), "00db");
     EXPECT_EQ(std::memcmp(&b.data[65832], frame.data(), 16), 0);
+}
+
+TEST(AviWriteFaults, DepthsWithoutFrameSizeNeedTheSizedWrite) {
+    const std::string path = scratchFile("sized-only.avi");
+    avi::File f;
+    ASSERT_TRUE(f.open(path.c_str(), "w"));
+    f.setVideoInfo(4, 2, 25.0, "", 16);
+    std::vector<char> frame = pattern(16, 3);
+    f.writeVideoFrame(frame.data());
+    EXPECT_EQ(f.getErrorCode(), errors::BAD_VIDEO_ENTRY_SIZE);
+    f.clearError();
+    f.writeVideoFrame(frame.data(), 16);
+    f.close();
+    EXPECT_EQ(f.getErrorCode(), errors::NO_ERROR);
+    avi::File back;
+    ASSERT_TRUE(back.open(path.c_str(), "r"));
+    EXPECT_EQ(back.getVideoTotalFrames(), 1u);
 }
 
 TEST(AviWriteFaults, PaletteThatOutgrowsTheHeaderRegionIsRefused) {
