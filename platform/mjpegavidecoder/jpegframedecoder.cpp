@@ -97,6 +97,7 @@ struct JpegFrameDecoder::State {
     jpeg_decompress_struct cinfo{};
     jpeg_progress_mgr progress{};
     std::vector<JSAMPROW> rows;
+    std::vector<std::uint8_t> spare;  // receives rows that fall outside the frame
     bool created = false;
 
     // libjpeg keeps the tables of one image for the next (abbreviated
@@ -109,6 +110,37 @@ struct JpegFrameDecoder::State {
             }
             if (i < 2 || cinfo.ac_huff_tbl_ptrs[i] != nullptr) {
                 assignTable(cinfo.ac_huff_tbl_ptrs[i], standardAcTable(i & 1), &cinfo);
+            }
+        }
+    }
+
+    void readHeader(const std::uint8_t* data, std::size_t size) {
+        jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+        resetHuffmanTables();
+        jpeg_read_header(&cinfo, TRUE);
+    }
+
+    // Decodes the image whose header was read into the frame rgb of width x
+    // height pixels: image row r lands on frame row first + r * step; rows
+    // that fall below the frame (the last of an odd field) are dropped.
+    void decodeRows(std::uint8_t* rgb, std::size_t width, std::size_t height, std::size_t first,
+                    std::size_t step) {
+        cinfo.out_color_space = JCS_RGB;
+        jpeg_start_decompress(&cinfo);
+        if (cinfo.output_components != 3) {
+            throw std::runtime_error("JPEG frame does not decode to three channels");
+        }
+        const std::size_t stride = width * 3;
+        spare.resize(stride);
+        rows.resize(cinfo.output_height);
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const std::size_t y = first + r * step;
+            rows[r] = y < height ? rgb + y * stride : spare.data();
+        }
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const JDIMENSION line = cinfo.output_scanline;
+            if (jpeg_read_scanlines(&cinfo, rows.data() + line, cinfo.output_height - line) == 0) {
+                throw std::runtime_error("JPEG frame ended early");
             }
         }
     }
@@ -134,29 +166,37 @@ void JpegFrameDecoder::decode(const std::uint8_t* data, std::size_t size, std::s
     State& s = *state_;
     jpeg_decompress_struct& cinfo = s.cinfo;
     try {
-        jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
-        s.resetHuffmanTables();
-        jpeg_read_header(&cinfo, TRUE);
-        if (cinfo.image_width != width || cinfo.image_height != height) {
+        s.readHeader(data, size);
+        if (cinfo.image_width == width && cinfo.image_height == height) {
+            s.decodeRows(rgb, width, height, 0, 1);
+        } else if (cinfo.image_width == width && 2 * std::size_t(cinfo.image_height) >= height &&
+                   2 * std::size_t(cinfo.image_height) <= height + 1) {
+            // Interlaced capture: two JPEG fields of half the height in one
+            // chunk. The first goes to the odd lines, as FFmpeg weaves them
+            // (whatever the polarity byte of an "AVI1" segment says), so the
+            // two readers show such files alike.
+            const std::size_t first = 1;
+            const std::size_t fieldHeight = cinfo.image_height;
+            s.decodeRows(rgb, width, height, first, 2);
+            jpeg_finish_decompress(&cinfo);  // up to the first field's EOI
+            const std::uint8_t* rest = cinfo.src->next_input_byte;
+            std::size_t left = cinfo.src->bytes_in_buffer;
+            while (left >= 2 && !(rest[0] == 0xFF && rest[1] == 0xD8)) {
+                ++rest;
+                --left;
+            }
+            if (left < 2) {
+                throw std::runtime_error("interlaced JPEG frame without its second field");
+            }
+            s.readHeader(rest, left);
+            if (cinfo.image_width != width || cinfo.image_height != fieldHeight) {
+                throw std::runtime_error("the two fields of a JPEG frame differ in size");
+            }
+            s.decodeRows(rgb, width, height, 1 - first, 2);
+        } else {
             throw std::runtime_error("JPEG frame of " + std::to_string(cinfo.image_width) + "x" +
                                      std::to_string(cinfo.image_height) + " in a stream of " +
                                      std::to_string(width) + "x" + std::to_string(height));
-        }
-        cinfo.out_color_space = JCS_RGB;
-        jpeg_start_decompress(&cinfo);
-        if (cinfo.output_components != 3) {
-            throw std::runtime_error("JPEG frame does not decode to three channels");
-        }
-        const std::size_t stride = width * 3;
-        s.rows.resize(height);
-        for (std::size_t y = 0; y < height; ++y) {
-            s.rows[y] = rgb + y * stride;
-        }
-        while (cinfo.output_scanline < cinfo.output_height) {
-            const JDIMENSION line = cinfo.output_scanline;
-            if (jpeg_read_scanlines(&cinfo, s.rows.data() + line, cinfo.output_height - line) == 0) {
-                throw std::runtime_error("JPEG frame ended early");
-            }
         }
         // Whatever follows the last scan (EOI, padding of the chunk) is not
         // needed; aborting skips it and readies the object for the next frame.

@@ -19,10 +19,13 @@ public:
 
     // Decodes the JPEG image data[0, size) into rgb: height rows of width
     // pixels, red, green, blue, no padding. The image must have exactly the
-    // given size, else std::runtime_error is thrown before anything is
-    // decoded. Frames without Huffman tables get the standard ones of the
+    // given size (or be two fields of it), else std::runtime_error is thrown
+    // before anything is decoded. Frames without Huffman tables get the standard ones of the
     // JPEG format (what Motion-JPEG writers leave out), whatever an earlier
-    // frame defined. rgb is left partly written when an exception leaves.
+    // frame defined. A chunk holding two fields of half the height (as
+    // interlaced capture writes them) is woven into one frame, its first
+    // field on the odd lines. rgb is left partly written when an exception
+    // leaves.
     void decode(const std::uint8_t* data, std::size_t size, std::size_t width,
                 std::size_t height, std::uint8_t* rgb);
 
