@@ -226,6 +226,11 @@ public:
     IndexSource getAudioIndexSource() const;
 
     // ---- reading frames and audio ----
+    // Buffer sizes: readVideoFrame writes getRawVideoFrameSize(frame) bytes;
+    // readRGB24VideoFrame needs getRGB24VideoFrameSize() bytes and reads
+    // nothing for a depth whose size is 0; readIndexedVideoFrame needs
+    // getIndexedVideoFrameSize() bytes and writes nothing for other depths
+    // than 8. Frames are delivered bottom-up; frame -1 is the next in sequence.
     void readVideoFrame(char* buffer, long frame);
     void readVideoFrame(char* buffer);
     void readRGB24VideoFrame(char* buffer, long frame);

@@ -2,6 +2,10 @@
 // indexes, the movi walk, and indexes that lie about their sizes.
 #include "avi_fixture.hpp"
 
+#include <boost/numeric/conversion/cast.hpp>
+
+#include <cstdio>
+
 using avi::File;
 using avi::IndexSource;
 using namespace avi::errors;
@@ -307,4 +311,33 @@ TEST_F(AviIndex, BothStreamsWithoutEntriesAreRefused) {
     File f;
     EXPECT_FALSE(f.open(save(s).c_str(), "r"));
     EXPECT_EQ(f.getErrorCode(), ALL_CHUNKS_MISSING);
+}
+
+TEST_F(AviIndex, ScannedChunkBeyond32BitOffsetThrowsOverflow) {
+    // A sparse file whose movi list holds a 4 GiB JUNK chunk and then a frame
+    // whose data lies more than 2^32 - 1 bytes past the movi type code.
+    AviSpec s = rgb24(4, 2, 0);
+    s.index = Index::None;
+    avitest::Built b = avitest::buildAvi(s);
+    std::string bytes = b.bytes;
+    avitest::put32(bytes, b.moviPos - 4, 0xFFFFFFFEu);
+    bytes += "JUNK" + avitest::u32(0xFFFFFFF0u);
+    const std::string path = save(bytes);
+    const std::uint64_t frameAt = b.moviPos + 0x100000000ull - 4;
+    const std::string frame = "00db" + avitest::u32(24) + std::string(24, '\1');
+    {
+        FILE* out = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(fseeko(out, static_cast<off_t>(frameAt), SEEK_SET), 0);
+        ASSERT_EQ(std::fwrite(frame.data(), 1, frame.size(), out), frame.size());
+        std::fclose(out);
+    }
+    File f;
+    try {
+        f.open(path.c_str(), "r");
+        ADD_FAILURE() << "no overflow";
+    } catch (const boost::numeric::positive_overflow& e) {
+        EXPECT_STREQ(e.what(), "bad numeric conversion: positive overflow");
+    }
+    f.close();
 }
