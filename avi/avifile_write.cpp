@@ -19,7 +19,6 @@ using detail::ByteWriter;
 constexpr std::uint32_t MAIN_HEADER_BYTES = 56;
 constexpr std::uint32_t STREAM_HEADER_BYTES = 56;
 constexpr std::uint32_t BITMAP_HEADER_BYTES = 40;
-constexpr std::uint32_t WAVE_HEADER_BYTES = 18;
 constexpr std::uint32_t AUDIO_FORMAT_CHUNK_BYTES = 128;
 // Fixed contents of the stream lists ("strl", "strh" chunk, "strf" chunk),
 // without the palette and the super index.
