@@ -172,6 +172,7 @@ void File::convertFrameToBottomUp(char* buffer) {
     const std::uint64_t h = getVideoHeight();
     if (h < 2) return;
     const std::size_t row = static_cast<std::size_t>(storedFrameLength() / h);
+    if (row == 0) return;  // rows of no bytes: nothing to swap, however many
     char* top = buffer;
     char* bottom = buffer + (h - 1) * row;
     for (std::uint64_t r = 0; r < h / 2; ++r, top += row, bottom -= row) {
