@@ -12,9 +12,15 @@
 
 namespace {
 
+// The input goes to a file of its own per process, removed at exit.
+struct Scratch {
+    std::string path = "/tmp/avi_read_fuzzer." + std::to_string(::getpid()) + ".avi";
+    ~Scratch() { std::remove(path.c_str()); }
+};
+
 const std::string& scratchPath() {
-    static const std::string path = "/tmp/avi_read_fuzzer." + std::to_string(::getpid()) + ".avi";
-    return path;
+    static const Scratch scratch;
+    return scratch.path;
 }
 
 }  // namespace
