@@ -27,12 +27,15 @@ function(mm_subdirs)
 endfunction()
 
 # Every immediate sub-folder of the current folder that has a CMakeLists.txt.
+# With BUILD_SUFFIX, each builds in <child><suffix>, so a program named like its
+# folder can sit at the folder's own path in the build tree.
 function(mm_all_subdirs)
+  cmake_parse_arguments(A "" "BUILD_SUFFIX" "" ${ARGN})
   file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
   list(SORT children)
   foreach(child IN LISTS children)
     if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
-      add_subdirectory(${child})
+      add_subdirectory(${child} ${CMAKE_CURRENT_BINARY_DIR}/${child}${A_BUILD_SUFFIX})
     endif()
   endforeach()
 endfunction()

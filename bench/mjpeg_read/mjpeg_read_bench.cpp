@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
     }
     const char* buildDir = std::getenv("MM_BUILD_DIR");
     pluginPath = (buildDir != nullptr ? fs::path(buildDir) / "lib"
-                                      : fs::path(argv[0]).parent_path() / ".." / ".." / "lib") /
+                                      : fs::path(argv[0]).parent_path() / ".." / "lib") /
                  "libmjpegaviplugin.so";
     benchmark::Initialize(&argc, argv);
     try {
