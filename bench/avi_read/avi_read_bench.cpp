@@ -39,17 +39,17 @@ const Sample& sample(int bits) {
     auto& all = samples();
     auto it = all.find(bits);
     if (it != all.end()) return it->second;
-    avitest::AviSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.bits = static_cast<std::uint16_t>(bits);
+    avitest::AviRecipe recipe;
+    recipe.width = kWidth;
+    recipe.height = kHeight;
+    recipe.bits = static_cast<std::uint16_t>(bits);
     const std::size_t stride = static_cast<std::size_t>((kWidth * bits + 31) / 32 * 4);
     std::mt19937 rng(bits);
     std::string frame(stride * kHeight, '\0');
     for (auto& c : frame) c = static_cast<char>(rng());
     // distinct frames would only slow the set-up; the reads do not care
-    spec.frames.assign(kFrames, frame);
-    const avitest::Built built = avitest::buildAvi(spec);
+    recipe.frames.assign(kFrames, frame);
+    const avitest::Built built = avitest::buildAvi(recipe);
     Sample s;
     s.path = "/tmp/avi_read_bench." + std::to_string(::getpid()) + "." + std::to_string(bits) + ".avi";
     avitest::writeFile(s.path, built.bytes);

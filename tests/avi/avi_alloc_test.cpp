@@ -47,7 +47,7 @@ class AviMemory : public AviFixture {};
 
 TEST_F(AviMemory, NoAllocationPerFrameOrAudioRead) {
     for (int bits : {8, 16, 24, 32}) {
-        avitest::AviSpec s;
+        avitest::AviRecipe s;
         s.width = 33;
         s.height = -17;  // top-down: the flip runs too
         s.bits = static_cast<std::uint16_t>(bits);
@@ -75,7 +75,7 @@ TEST_F(AviMemory, NoAllocationPerFrameOrAudioRead) {
 
 TEST_F(AviMemory, OpenFileCostsItsIndexAndOneRow) {
     // 2000 frames of 64x4 at 24 bits: the index is what grows with the file.
-    avitest::AviSpec s;
+    avitest::AviRecipe s;
     s.width = 64;
     s.height = -4;
     s.bits = 24;

@@ -3,12 +3,12 @@
 
 using avi::File;
 using namespace avi::errors;
-using avitest::AviSpec;
+using avitest::AviRecipe;
 
 class AviAudio : public AviFixture {
 protected:
-    static AviSpec audioFile(std::vector<std::string> chunks, std::uint16_t bits = 16, std::uint16_t channels = 1) {
-        AviSpec s;
+    static AviRecipe audioFile(std::vector<std::string> chunks, std::uint16_t bits = 16, std::uint16_t channels = 1) {
+        AviRecipe s;
         s.hasVideo = false;
         s.hasAudio = true;
         s.bitsPerSample = bits;
@@ -21,7 +21,7 @@ protected:
 TEST_F(AviAudio, ReadsCrossChunkBoundaries) {
     // chunks of 4410 bytes read 1000 at a time: the fifth read takes 410 + 590
     std::string all = avitest::pattern(4410 * 3, 4);
-    AviSpec s = audioFile({all.substr(0, 4410), all.substr(4410, 4410), all.substr(8820, 4410)});
+    AviRecipe s = audioFile({all.substr(0, 4410), all.substr(4410, 4410), all.substr(8820, 4410)});
     File f;
     ASSERT_TRUE(f.open(save(s).c_str(), "r"));
     EXPECT_EQ(f.getAudioTotalBytes(), 4410u * 3);
@@ -48,7 +48,7 @@ TEST_F(AviAudio, ReadsCrossChunkBoundaries) {
 }
 
 TEST_F(AviAudio, StreamLengthEndsTheStreamInsideAChunk) {
-    AviSpec s = audioFile({"abcdefgh", "ijklmnop"}, 8);
+    AviRecipe s = audioFile({"abcdefgh", "ijklmnop"}, 8);
     s.audioLength = 10;
     File f;
     ASSERT_TRUE(f.open(save(s).c_str(), "r"));
@@ -57,7 +57,7 @@ TEST_F(AviAudio, StreamLengthEndsTheStreamInsideAChunk) {
     EXPECT_EQ(buf, std::string("abcdefghij") + std::string(6, '\0'));
     EXPECT_TRUE(f.isEndOfAudio());
     // a longer header length than the chunks: the chunks end it, with zeros
-    AviSpec t = audioFile({"abcd", "efg"}, 8);
+    AviRecipe t = audioFile({"abcd", "efg"}, 8);
     t.audioLength = 100;
     File g;
     ASSERT_TRUE(g.open(save(t, "t.avi").c_str(), "r"));
@@ -68,7 +68,7 @@ TEST_F(AviAudio, StreamLengthEndsTheStreamInsideAChunk) {
 }
 
 TEST_F(AviAudio, Errors) {
-    AviSpec s = audioFile({"abcd"});
+    AviRecipe s = audioFile({"abcd"});
     s.formatTag = 0x55;
     File f;
     ASSERT_TRUE(f.open(save(s).c_str(), "r"));
@@ -78,7 +78,7 @@ TEST_F(AviAudio, Errors) {
     EXPECT_EQ(f.getErrorCode(), COMPRESSED_AUDIO);
 
     // a chunk that the index places beyond the end of the file
-    AviSpec t = audioFile({"abcd", "efgh"});
+    AviRecipe t = audioFile({"abcd", "efgh"});
     avitest::Built b = avitest::buildAvi(t);
     std::string bytes = b.bytes;
     avitest::put32(bytes, b.idx1Pos + 8 + 16 + 8, 0x00100000);
@@ -90,7 +90,7 @@ TEST_F(AviAudio, Errors) {
     EXPECT_EQ(b8.substr(0, 4), "abcd");
 
     // an audio stream whose index is empty
-    AviSpec v = rgb24(4, 2, 1);
+    AviRecipe v = rgb24(4, 2, 1);
     v.hasAudio = true;
     v.audioLength = 8;
     File h;
@@ -100,7 +100,7 @@ TEST_F(AviAudio, Errors) {
 }
 
 TEST_F(AviAudio, ZeroCountAndEmptyChunks) {
-    AviSpec s = audioFile({"", "ab", "", "cd"}, 8);
+    AviRecipe s = audioFile({"", "ab", "", "cd"}, 8);
     s.audioLength = 4;
     File f;
     ASSERT_TRUE(f.open(save(s).c_str(), "r")) << f.getErrorMsg();
@@ -113,7 +113,7 @@ TEST_F(AviAudio, ZeroCountAndEmptyChunks) {
 
 TEST_F(AviAudio, AudioOnlyFileKeepsNonKeyMarksAndEmptyChunks) {
     // With no video stream, no audio entry may be judged by video rules.
-    AviSpec s = audioFile({"ab", "cd"}, 8);
+    AviRecipe s = audioFile({"ab", "cd"}, 8);
     s.index = avitest::Index::OpenDMLStandard;
     avitest::Built b = avitest::buildAvi(s);
     const std::size_t sizeField = b.indxPos[0] + 8 + 24 + 4;

@@ -15,12 +15,12 @@ protected:
         avitest::writeFile(path, bytes);
         return path;
     }
-    std::string save(const avitest::AviSpec& desc, const std::string& name = "t.avi") {
+    std::string save(const avitest::AviRecipe& desc, const std::string& name = "t.avi") {
         return save(avitest::buildAvi(desc).bytes, name);
     }
     // Frames of a plain 24-bit w x h bottom-up file.
-    static avitest::AviSpec rgb24(int w, int h, int frames) {
-        avitest::AviSpec s;
+    static avitest::AviRecipe rgb24(int w, int h, int frames) {
+        avitest::AviRecipe s;
         s.width = w;
         s.height = h;
         s.bits = 24;

@@ -6,7 +6,7 @@
 
 using avi::File;
 using namespace avi::errors;
-using avitest::AviSpec;
+using avitest::AviRecipe;
 
 namespace {
 
@@ -58,8 +58,8 @@ void expectSamePixels(const std::string& got, const std::string& want, int w, in
 
 class AviFrames : public AviFixture {
 protected:
-    AviSpec depth(int w, int h, int bits, int frames, const std::string& palette = "") {
-        AviSpec s;
+    AviRecipe depth(int w, int h, int bits, int frames, const std::string& palette = "") {
+        AviRecipe s;
         s.width = w;
         s.height = h;
         s.bits = static_cast<std::uint16_t>(bits);
@@ -84,7 +84,7 @@ TEST_F(AviFrames, Rgb24ConversionOfEveryDepth) {
         {9, 2, 4, ""},      {6, 2, 2, palette.substr(0, 16)},
     };
     for (const auto& c : cases) {
-        AviSpec s = depth(c.w, c.h, c.bits, 2, c.pal);
+        AviRecipe s = depth(c.w, c.h, c.bits, 2, c.pal);
         File f;
         ASSERT_TRUE(f.open(save(s).c_str(), "r")) << c.w << "x" << c.h << "@" << c.bits;
         const std::string pal = c.pal.empty() && c.bits <= 8 ? [&] {
@@ -127,7 +127,7 @@ TEST_F(AviFrames, SizesAndPads) {
 }
 
 TEST_F(AviFrames, SixteenBitExtremes) {
-    AviSpec s = depth(2, 1, 16, 1);
+    AviRecipe s = depth(2, 1, 16, 1);
     s.frames = {std::string("\xff\x7f\x00\x80", 4)};
     File f;
     ASSERT_TRUE(f.open(save(s).c_str(), "r"));
@@ -138,7 +138,7 @@ TEST_F(AviFrames, SixteenBitExtremes) {
 
 TEST_F(AviFrames, TopDownFramesAreDeliveredBottomUp) {
     for (int h : {-3, -4}) {
-        AviSpec s = depth(5, h, 8, 2);
+        AviRecipe s = depth(5, h, 8, 2);
         File f;
         ASSERT_TRUE(f.open(save(s).c_str(), "r"));
         std::vector<char> buf(f.getIndexedVideoFrameSize());
@@ -148,7 +148,7 @@ TEST_F(AviFrames, TopDownFramesAreDeliveredBottomUp) {
         for (int r = 0; r < rows; ++r)
             EXPECT_EQ(std::string(buf.data() + 8 * r, 8), s.frames[1].substr(8 * (rows - 1 - r), 8)) << r;
     }
-    AviSpec s = depth(3, -2, 24, 1);
+    AviRecipe s = depth(3, -2, 24, 1);
     File f;
     ASSERT_TRUE(f.open(save(s, "t24.avi").c_str(), "r"));
     std::vector<char> buf(f.getRGB24VideoFrameSize());
@@ -164,7 +164,7 @@ TEST_F(AviFrames, TopDownFramesAreDeliveredBottomUp) {
 }
 
 TEST_F(AviFrames, SequentialAndDirectReads) {
-    AviSpec s = depth(4, 2, 24, 3);
+    AviRecipe s = depth(4, 2, 24, 3);
     File f;
     ASSERT_TRUE(f.open(save(s).c_str(), "r"));
     std::string buf(f.getRGB24VideoFrameSize(), '\0');
@@ -199,7 +199,7 @@ TEST_F(AviFrames, IndexedReadsOfOtherDepthsWriteNothing) {
 }
 
 TEST_F(AviFrames, CompressedVideoIsRawOnly) {
-    AviSpec s = depth(4, 2, 24, 0);
+    AviRecipe s = depth(4, 2, 24, 0);
     s.compression = avitest::get32("MJPG", 0);
     s.videoTag = "dc";
     s.frames = {"short", "a longer frame", "x"};
@@ -220,7 +220,7 @@ TEST_F(AviFrames, CompressedVideoIsRawOnly) {
 TEST_F(AviFrames, ChunksLargerOrSmallerThanThePicture) {
     // The first chunk is far larger than an 8-bit 4x2 picture: no read may
     // write past the sizes the reader reports.
-    AviSpec s = depth(4, 2, 8, 3);
+    AviRecipe s = depth(4, 2, 8, 3);
     s.frames[0] = avitest::pattern(4096, 5);
     s.frames[1] = "tiny";  // shorter than the picture
     File f;
@@ -249,7 +249,7 @@ TEST_F(AviFrames, ChunksLargerOrSmallerThanThePicture) {
         EXPECT_EQ(f.getErrorCode(), NO_ERROR);
     }
     // The same for 32 bits, whose RGB24 size is the first chunk's size.
-    AviSpec t = depth(3, 2, 32, 2);
+    AviRecipe t = depth(3, 2, 32, 2);
     t.frames[0] = avitest::pattern(10, 1);  // first chunk shorter than the picture
     File g;
     ASSERT_TRUE(g.open(save(t, "t.avi").c_str(), "r"));
@@ -261,7 +261,7 @@ TEST_F(AviFrames, ChunksLargerOrSmallerThanThePicture) {
 }
 
 TEST_F(AviFrames, MissingVideoIndexAndTruncatedData) {
-    AviSpec s = depth(4, 2, 24, 2);
+    AviRecipe s = depth(4, 2, 24, 2);
     s.hasAudio = true;
     s.audioChunks = {"abcd"};
     avitest::Built b = avitest::buildAvi(s);
@@ -287,7 +287,7 @@ TEST_F(AviFrames, MissingVideoIndexAndTruncatedData) {
 }
 
 TEST_F(AviFrames, PublicConversionsWorkInPlace) {
-    AviSpec s = depth(5, 2, 16, 1);
+    AviRecipe s = depth(5, 2, 16, 1);
     File f;
     ASSERT_TRUE(f.open(save(s).c_str(), "r"));
     std::string buf(f.getRGB24VideoFrameSize(), '\0');

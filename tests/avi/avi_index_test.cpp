@@ -9,7 +9,7 @@
 using avi::File;
 using avi::IndexSource;
 using namespace avi::errors;
-using avitest::AviSpec;
+using avitest::AviRecipe;
 using avitest::Index;
 
 class AviIndex : public AviFixture {
@@ -28,7 +28,7 @@ protected:
 };
 
 TEST_F(AviIndex, LegacyIndexSizes) {
-    AviSpec s = rgb24(4, 2, 3);
+    AviRecipe s = rgb24(4, 2, 3);
     avitest::Built b = avitest::buildAvi(s);
     auto withSize = [&](std::uint32_t size) {
         std::string bytes = b.bytes;
@@ -47,7 +47,7 @@ TEST_F(AviIndex, LegacyIndexSizes) {
 }
 
 TEST_F(AviIndex, LegacyEntriesGoByStreamAndType) {
-    AviSpec s = rgb24(4, 2, 3);
+    AviRecipe s = rgb24(4, 2, 3);
     s.hasAudio = true;
     s.audioChunks = {"abcd", "efgh", "ijkl"};
     avitest::Built b = avitest::buildAvi(s);
@@ -65,7 +65,7 @@ TEST_F(AviIndex, LegacyEntriesGoByStreamAndType) {
 }
 
 TEST_F(AviIndex, DroppedFrameInLegacyIndexIsRefused) {
-    AviSpec s = rgb24(4, 2, 2);
+    AviRecipe s = rgb24(4, 2, 2);
     avitest::Built b = avitest::buildAvi(s);
     std::string bytes = b.bytes;
     avitest::put32(bytes, b.idx1Pos + 8 + 16 + 12, 0);
@@ -78,7 +78,7 @@ TEST_F(AviIndex, DroppedFrameInLegacyIndexIsRefused) {
 
 TEST_F(AviIndex, LegacyOffsetsFromFileStartAreRecognised) {
     for (Index kind : {Index::Idx1, Index::Idx1FromFileStart}) {
-        AviSpec s = rgb24(5, 3, 3);
+        AviRecipe s = rgb24(5, 3, 3);
         s.hasAudio = true;
         s.bitsPerSample = 8;
         s.audioChunks = {"12345", "678", "9ab"};
@@ -92,7 +92,7 @@ TEST_F(AviIndex, LegacyOffsetsFromFileStartAreRecognised) {
 }
 
 TEST_F(AviIndex, OpenDMLIndexesWinOverIdx1) {
-    AviSpec s = rgb24(4, 2, 3);
+    AviRecipe s = rgb24(4, 2, 3);
     s.hasAudio = true;
     s.audioChunks = {"abc", "de", "fgh"};
     s.index = Index::OpenDMLSuper;
@@ -113,7 +113,7 @@ TEST_F(AviIndex, OpenDMLIndexesWinOverIdx1) {
 }
 
 TEST_F(AviIndex, StandardIndexInStreamList) {
-    AviSpec s = rgb24(4, 2, 2);
+    AviRecipe s = rgb24(4, 2, 2);
     s.index = Index::OpenDMLStandard;
     s.totalFramesField = 77;
     File f;
@@ -123,7 +123,7 @@ TEST_F(AviIndex, StandardIndexInStreamList) {
 }
 
 TEST_F(AviIndex, IndexTypesAndSubtypes) {
-    AviSpec s = rgb24(4, 2, 2);
+    AviRecipe s = rgb24(4, 2, 2);
     s.index = Index::OpenDMLStandard;
     avitest::Built b = avitest::buildAvi(s);
     ASSERT_EQ(b.indxPos.size(), 1u);
@@ -141,7 +141,7 @@ TEST_F(AviIndex, IndexTypesAndSubtypes) {
 }
 
 TEST_F(AviIndex, NonKeyFramesInStandardIndex) {
-    AviSpec s = rgb24(4, 2, 2);
+    AviRecipe s = rgb24(4, 2, 2);
     s.hasAudio = true;
     s.audioChunks = {"ab", "cd"};
     s.index = Index::OpenDMLStandard;
@@ -165,7 +165,7 @@ TEST_F(AviIndex, NonKeyFramesInStandardIndex) {
 }
 
 TEST_F(AviIndex, MoviWalkWithoutIndex) {
-    AviSpec s = rgb24(4, 2, 3);
+    AviRecipe s = rgb24(4, 2, 3);
     s.hasAudio = true;
     s.bitsPerSample = 8;
     s.audioChunks = {"abcde", "f", "ghi"};  // odd sizes: the pad bytes are not audio
@@ -190,7 +190,7 @@ TEST_F(AviIndex, MoviWalkWithoutIndex) {
 }
 
 TEST_F(AviIndex, MoviWalkFindsDcChunksAndRecGroups) {
-    AviSpec s = rgb24(4, 2, 3);
+    AviRecipe s = rgb24(4, 2, 3);
     s.videoTag = "dc";
     s.index = Index::None;
     {
@@ -215,7 +215,7 @@ TEST_F(AviIndex, MoviWalkFindsDcChunksAndRecGroups) {
 }
 
 TEST_F(AviIndex, MoviWalkStopsAtBrokenChunks) {
-    AviSpec s = rgb24(4, 2, 2);
+    AviRecipe s = rgb24(4, 2, 2);
     s.index = Index::None;
     avitest::Built b = avitest::buildAvi(s);
     {
@@ -242,7 +242,7 @@ TEST_F(AviIndex, MoviWalkStopsAtBrokenChunks) {
 }
 
 TEST_F(AviIndex, OpenDMLCountsAndSizesAreBoundedByTheFile) {
-    AviSpec s = rgb24(4, 2, 2);
+    AviRecipe s = rgb24(4, 2, 2);
     s.index = Index::OpenDMLSuper;
     avitest::Built b = avitest::buildAvi(s);
     ASSERT_EQ(b.indxPos.size(), 1u);
@@ -277,7 +277,7 @@ TEST_F(AviIndex, OpenDMLCountsAndSizesAreBoundedByTheFile) {
 TEST_F(AviIndex, RepeatedStandardIndexCannotExhaustMemory) {
     // A super index that names the same standard index many times adds
     // entries only while the file could hold that many chunks.
-    AviSpec s = rgb24(1, 1, 50);
+    AviRecipe s = rgb24(1, 1, 50);
     s.index = Index::OpenDMLSuper;
     avitest::Built b = avitest::buildAvi(s);
     const std::size_t head = b.indxPos[0] + 8;
@@ -305,7 +305,7 @@ TEST_F(AviIndex, RepeatedStandardIndexCannotExhaustMemory) {
 }
 
 TEST_F(AviIndex, BothStreamsWithoutEntriesAreRefused) {
-    AviSpec s = rgb24(4, 2, 0);
+    AviRecipe s = rgb24(4, 2, 0);
     s.hasAudio = true;
     s.index = Index::None;
     File f;
@@ -316,7 +316,7 @@ TEST_F(AviIndex, BothStreamsWithoutEntriesAreRefused) {
 TEST_F(AviIndex, ScannedChunkBeyond32BitOffsetThrowsOverflow) {
     // A sparse file whose movi list holds a 4 GiB JUNK chunk and then a frame
     // whose data lies more than 2^32 - 1 bytes past the movi type code.
-    AviSpec s = rgb24(4, 2, 0);
+    AviRecipe s = rgb24(4, 2, 0);
     s.index = Index::None;
     avitest::Built b = avitest::buildAvi(s);
     std::string bytes = b.bytes;

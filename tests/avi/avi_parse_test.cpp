@@ -7,7 +7,7 @@
 
 using avi::File;
 using namespace avi::errors;
-using avitest::AviSpec;
+using avitest::AviRecipe;
 
 namespace {
 
@@ -159,14 +159,14 @@ TEST_F(AviParse, MainHeaderAndStreamCountLimits) {
     }
     {
         // A short avih leaves the uncovered fields at 0 (streams too: nothing more is read).
-        AviSpec s = rgb24(4, 2, 1);
+        AviRecipe s = rgb24(4, 2, 1);
         std::string shortAvih = avitest::buildAvi(s).bytes;
         File f;
         avitest::put32(shortAvih, 28, 24);  // only up to streams
         EXPECT_TRUE(f.openToGetInformation(save(shortAvih).c_str()));
     }
     for (int streams : {8, 9}) {
-        AviSpec s = rgb24(4, 2, 1);
+        AviRecipe s = rgb24(4, 2, 1);
         s.streamsField = streams;
         File f;
         const bool ok = f.openToGetInformation(save(s).c_str());
@@ -205,7 +205,7 @@ TEST_F(AviParse, StreamHeaderLengthsAndFrameRectangle) {
 
 TEST_F(AviParse, SubChunksRunningPastTheirListAreCut) {
     // strf claims far more than its list holds: the palette is what is there.
-    AviSpec s = rgb24(4, 2, 1);
+    AviRecipe s = rgb24(4, 2, 1);
     s.bits = 8;
     s.frames = {std::string(8, '\1')};
     s.palette = std::string(8, '\x7f');
@@ -223,7 +223,7 @@ TEST_F(AviParse, SubChunksRunningPastTheirListAreCut) {
 }
 
 TEST_F(AviParse, BitmapHeaderChecks) {
-    AviSpec s = rgb24(4, 2, 1);
+    AviRecipe s = rgb24(4, 2, 1);
     avitest::Built b = avitest::buildAvi(s);
     {
         std::string bad = b.bytes;
@@ -248,7 +248,7 @@ TEST_F(AviParse, BitmapHeaderChecks) {
         EXPECT_EQ(f.getErrorCode(), UNSUPPORTED_BITMAP_HEADER);
     }
     {
-        AviSpec td = rgb24(3, -240, 1);
+        AviRecipe td = rgb24(3, -240, 1);
         File f;
         EXPECT_TRUE(f.open(save(td).c_str(), "r"));
         EXPECT_EQ(f.getVideoHeight(), 240u);
@@ -256,7 +256,7 @@ TEST_F(AviParse, BitmapHeaderChecks) {
 }
 
 TEST_F(AviParse, AccessorsDescribeStreams) {
-    AviSpec s = rgb24(6, 3, 2);
+    AviRecipe s = rgb24(6, 3, 2);
     s.rate = 30000;
     s.scale = 1001;
     s.hasAudio = true;
@@ -288,13 +288,13 @@ TEST_F(AviParse, AccessorsDescribeStreams) {
 
 TEST_F(AviParse, CompressionAndFourCC) {
     for (std::uint32_t c : {1u, 2u, 3u}) {
-        AviSpec s = rgb24(4, 2, 1);
+        AviRecipe s = rgb24(4, 2, 1);
         s.compression = c;
         File f;
         ASSERT_TRUE(f.open(save(s).c_str(), "r"));
         EXPECT_TRUE(f.isVideoCompressed()) << c;
     }
-    AviSpec s = rgb24(4, 2, 1);
+    AviRecipe s = rgb24(4, 2, 1);
     s.compression = avitest::get32("MJPG", 0);
     s.videoTag = "dc";
     File f;
@@ -304,7 +304,7 @@ TEST_F(AviParse, CompressionAndFourCC) {
 
 TEST_F(AviParse, DefaultPalettes) {
     auto paletteOf = [&](std::uint16_t bits, const std::string& palette) {
-        AviSpec s = rgb24(8, 1, 1);
+        AviRecipe s = rgb24(8, 1, 1);
         s.bits = bits;
         s.palette = palette;
         s.frames = {std::string(8, '\0')};
@@ -330,7 +330,7 @@ TEST_F(AviParse, DefaultPalettes) {
 TEST_F(AviParse, StreamSelection) {
     {
         // video, audio, then a text stream that is never read
-        AviSpec s = rgb24(4, 2, 2);
+        AviRecipe s = rgb24(4, 2, 2);
         s.hasAudio = true;
         s.audioChunks = {std::string(16, '\1')};
         s.textStream = true;
@@ -341,7 +341,7 @@ TEST_F(AviParse, StreamSelection) {
     }
     {
         // audio first: audio is stream 0 and video stream 1 (chunk ids 00wb, 01db)
-        AviSpec s = rgb24(4, 2, 2);
+        AviRecipe s = rgb24(4, 2, 2);
         s.hasAudio = true;
         s.audioFirst = true;
         s.audioChunks = {std::string(16, '\1'), std::string(16, '\2')};
@@ -356,7 +356,7 @@ TEST_F(AviParse, StreamSelection) {
 }
 
 TEST_F(AviParse, SupportChecksOnlyOnOpen) {
-    AviSpec s = rgb24(4, 2, 1);
+    AviRecipe s = rgb24(4, 2, 1);
     s.hasAudio = true;
     s.bitsPerSample = 24;
     s.channels = 1;
@@ -371,7 +371,7 @@ TEST_F(AviParse, SupportChecksOnlyOnOpen) {
         File f;
         EXPECT_TRUE(f.openToGetInformation(path.c_str()));
     }
-    AviSpec m = rgb24(4, 2, 1);
+    AviRecipe m = rgb24(4, 2, 1);
     m.avihFlags = 0x30;
     const std::string mustUse = save(m, "m.avi");
     {
@@ -387,14 +387,14 @@ TEST_F(AviParse, SupportChecksOnlyOnOpen) {
 }
 
 TEST_F(AviParse, FrameCountPlausibility) {
-    AviSpec s = rgb24(4, 2, 1);
+    AviRecipe s = rgb24(4, 2, 1);
     s.totalFramesField = 1000;
     File f;
     ASSERT_TRUE(f.openToGetInformation(save(s).c_str()));
     // with no index loaded the header's count stands, and is too large for the file
     f.errorIfWrongNumFrameForRGB24();
     EXPECT_EQ(f.getErrorCode(), NO_ERROR);  // the idx1 already fixed the count to 1
-    AviSpec n = rgb24(4, 2, 1);
+    AviRecipe n = rgb24(4, 2, 1);
     n.index = avitest::Index::None;
     n.totalFramesField = 1000;
     File g;

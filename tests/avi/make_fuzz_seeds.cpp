@@ -4,13 +4,13 @@
 
 #include <string>
 
-using avitest::AviSpec;
+using avitest::AviRecipe;
 using avitest::Index;
 
 namespace {
 
-AviSpec video(int w, int h, int bits, int frames, Index index) {
-    AviSpec s;
+AviRecipe video(int w, int h, int bits, int frames, Index index) {
+    AviRecipe s;
     s.width = w;
     s.height = h;
     s.bits = static_cast<std::uint16_t>(bits);
@@ -20,7 +20,7 @@ AviSpec video(int w, int h, int bits, int frames, Index index) {
     return s;
 }
 
-AviSpec withAudio(AviSpec s, int chunks, std::size_t bytes) {
+AviRecipe withAudio(AviRecipe s, int chunks, std::size_t bytes) {
     s.hasAudio = true;
     for (int i = 0; i < chunks; ++i) s.audioChunks.push_back(avitest::pattern(bytes + static_cast<std::size_t>(i % 2), 50 + i));
     return s;
@@ -31,18 +31,18 @@ AviSpec withAudio(AviSpec s, int chunks, std::size_t bytes) {
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
     const std::string dir = argv[1];
-    auto put = [&](const std::string& name, const AviSpec& s) { avitest::writeFile(dir + "/" + name + ".avi", avitest::buildAvi(s).bytes); };
+    auto put = [&](const std::string& name, const AviRecipe& s) { avitest::writeFile(dir + "/" + name + ".avi", avitest::buildAvi(s).bytes); };
     put("rgb24-idx1", withAudio(video(5, 3, 24, 3, Index::Idx1), 3, 21));
     put("rgb24-opendml", withAudio(video(4, 2, 24, 3, Index::OpenDMLSuper), 3, 16));
     put("rgb24-standard", withAudio(video(3, 2, 24, 2, Index::OpenDMLStandard), 2, 9));
     put("rgb24-noindex-rec", [] {
-        AviSpec s = withAudio(video(4, 2, 24, 3, Index::None), 3, 7);
+        AviRecipe s = withAudio(video(4, 2, 24, 3, Index::None), 3, 7);
         s.recLists = true;
         return s;
     }());
     put("rgb24-absolute-idx1", withAudio(video(2, 2, 24, 2, Index::Idx1FromFileStart), 2, 8));
     put("pal8-topdown", [] {
-        AviSpec s = video(5, -3, 8, 2, Index::Idx1);
+        AviRecipe s = video(5, -3, 8, 2, Index::Idx1);
         s.palette = avitest::pattern(64, 7);
         return s;
     }());
@@ -51,21 +51,21 @@ int main(int argc, char** argv) {
     put("pal4", video(9, 2, 4, 2, Index::Idx1));
     put("pal2", video(6, 2, 2, 1, Index::None));
     put("mjpg-dc", [] {
-        AviSpec s = video(4, 2, 24, 0, Index::None);
+        AviRecipe s = video(4, 2, 24, 0, Index::None);
         s.compression = avitest::get32("MJPG", 0);
         s.videoTag = "dc";
         s.frames = {"abc", "defgh"};
         return s;
     }());
     put("audio-only", [] {
-        AviSpec s;
+        AviRecipe s;
         s.hasVideo = false;
         s = withAudio(s, 4, 11);
         s.bitsPerSample = 8;
         return s;
     }());
     put("audio-first-text", [] {
-        AviSpec s = withAudio(video(4, 2, 24, 2, Index::Idx1), 2, 8);
+        AviRecipe s = withAudio(video(4, 2, 24, 2, Index::Idx1), 2, 8);
         s.audioFirst = true;
         s.textStream = true;
         return s;

@@ -186,9 +186,9 @@ TEST(MjpegHuffman, TablesOfOneFrameDoNotCarryOverToTheNext) {
     ASSERT_EQ(customChunks.size(), 4u);
     ASSERT_EQ(standardChunks.size(), 4u);
 
-    AviSpec spec;
-    spec.width = 40;
-    spec.height = 24;
+    AviRecipe recipe;
+    recipe.width = 40;
+    recipe.height = 24;
     std::vector<Bytes> expected;
     for (std::size_t i = 0; i < 4; ++i) {
         const Bytes withTables = chunkData(customBytes, customChunks[i]);
@@ -197,11 +197,11 @@ TEST(MjpegHuffman, TablesOfOneFrameDoNotCarryOverToTheNext) {
         expected.push_back(libjpegDecode(withTables, w, h));
         expected.push_back(libjpegDecode(withoutTables, w, h));
         ASSERT_GT(stripHuffmanTables(withoutTables.data(), withoutTables.size()), 0);
-        spec.frames.push_back(withTables);
-        spec.frames.push_back(withoutTables);
+        recipe.frames.push_back(withTables);
+        recipe.frames.push_back(withoutTables);
     }
     const std::string path = scratchPath("alternating-tables.avi");
-    writeFile(path, buildAvi(spec));
+    writeFile(path, buildAvi(recipe));
     auto reader = openReader(path);
     reader->startFromBeginning();
     const Frames frames = readAll(*reader);
@@ -215,7 +215,7 @@ TEST(MjpegHuffman, TablesOfOneFrameDoNotCarryOverToTheNext) {
 // Frames of our own encoder, at high quality so nearly every code of the
 // tables is used: stripped and unstripped decode alike.
 TEST(MjpegHuffman, NoisyFramesWithoutTablesDecodeAlike) {
-    AviSpec with, without;
+    AviRecipe with, without;
     with.width = without.width = 64;
     with.height = without.height = 48;
     for (int seed = 0; seed < 3; ++seed) {
@@ -275,9 +275,9 @@ struct Interlaced {
 };
 
 Interlaced interlacedFile(const std::string& name, int width, int height, std::uint8_t polarity) {
-    AviSpec spec;
-    spec.width = width;
-    spec.height = height;
+    AviRecipe recipe;
+    recipe.width = width;
+    recipe.height = height;
     const int fieldRows = (height + 1) / 2;
     Interlaced made;
     for (int i = 0; i < 3; ++i) {
@@ -290,7 +290,7 @@ Interlaced interlacedFile(const std::string& name, int width, int height, std::u
         Bytes chunk = markedField(one, polarity);
         const Bytes second = markedField(two, polarity);
         chunk.insert(chunk.end(), second.begin(), second.end());
-        spec.frames.push_back(chunk);
+        recipe.frames.push_back(chunk);
 
         int w = 0, h = 0;
         const Bytes a = libjpegDecode(one, w, h), b = libjpegDecode(two, w, h);
@@ -303,7 +303,7 @@ Interlaced interlacedFile(const std::string& name, int width, int height, std::u
         made.expected.push_back(frame);
     }
     made.path = scratchPath(name);
-    writeFile(made.path, buildAvi(spec));
+    writeFile(made.path, buildAvi(recipe));
     return made;
 }
 
@@ -339,11 +339,11 @@ TEST(MjpegInterlaced, FfmpegWeavesTheFieldsAlike) {
 }
 
 TEST(MjpegInterlaced, MissingSecondFieldIsAFailedRead) {
-    AviSpec spec;
-    spec.width = 32;
-    spec.height = 24;
-    spec.frames.push_back(markedField(encodeJpeg(testPicture(32, 12, 0), 32, 12), 0));
-    writeFile(scratchPath("one-field.avi"), buildAvi(spec));
+    AviRecipe recipe;
+    recipe.width = 32;
+    recipe.height = 24;
+    recipe.frames.push_back(markedField(encodeJpeg(testPicture(32, 12, 0), 32, 12), 0));
+    writeFile(scratchPath("one-field.avi"), buildAvi(recipe));
     auto reader = openReader(scratchPath("one-field.avi"));
     const Frames frames = readAll(*reader);
     ASSERT_EQ(frames.pixels.size(), 1u);

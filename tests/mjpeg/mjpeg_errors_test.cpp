@@ -29,14 +29,14 @@ std::string written(const std::string& name, const Bytes& bytes) {
     return path;
 }
 
-AviSpec jpegSpec(int frames) {
-    AviSpec spec;
-    spec.width = 32;
-    spec.height = 16;
+AviRecipe jpegRecipe(int frames) {
+    AviRecipe recipe;
+    recipe.width = 32;
+    recipe.height = 16;
     for (int i = 0; i < frames; ++i) {
-        spec.frames.push_back(encodeJpeg(testPicture(32, 16, i), 32, 16));
+        recipe.frames.push_back(encodeJpeg(testPicture(32, 16, i), 32, 16));
     }
-    return spec;
+    return recipe;
 }
 
 template <typename Expected>
@@ -65,27 +65,27 @@ TEST(MjpegOpenFailures, EachRefusalHasItsType) {
         written("text.avi", Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'A', 'V', 'I', '\n', 0, 0, 0}));
     expectOpenThrows<qsVideoReader::InitializationFailedException>(written("empty.avi", Bytes{}));
 
-    AviSpec audioOnly;
+    AviRecipe audioOnly;
     audioOnly.video = false;
     audioOnly.audio = true;
     audioOnly.audioChunks = {Bytes(800, 1), Bytes(800, 2)};
     expectOpenThrows<qsVideoReader::NoVideoException>(written("audio-only.avi", buildAvi(audioOnly)));
 
-    AviSpec otherCodec = jpegSpec(2);
+    AviRecipe otherCodec = jpegRecipe(2);
     otherCodec.fourCC = "XVID";
     expectOpenThrows<qsVideoReader::UnknownCodecException>(written("xvid.avi", buildAvi(otherCodec)));
 
-    AviSpec fourBit;
+    AviRecipe fourBit;
     fourBit.fourCC = "";
     fourBit.bitCount = 4;
     fourBit.frames = {Bytes(16 * 8 / 2, 0)};
     expectOpenThrows<qsVideoReader::UnknownCodecException>(written("4bit.avi", buildAvi(fourBit)));
 
-    AviSpec noSize = jpegSpec(1);
+    AviRecipe noSize = jpegRecipe(1);
     noSize.width = 0;
     expectOpenThrows<qsVideoReader::FileCorruptException>(written("no-size.avi", buildAvi(noSize)));
 
-    AviSpec huge = jpegSpec(1);
+    AviRecipe huge = jpegRecipe(1);
     huge.width = 70000;
     expectOpenThrows<qsVideoReader::FileCorruptException>(written("huge.avi", buildAvi(huge)));
 }
@@ -94,20 +94,20 @@ TEST(MjpegOpenFailures, EachRefusalHasItsType) {
 // not make the in-place conversion run outside its buffer: the file is
 // either refused as corrupt or read from the picture's own bytes.
 TEST(MjpegOpenFailures, OverlongUncompressedChunkIsRefusedOrReadInBounds) {
-    AviSpec spec;
-    spec.fourCC = "";
-    spec.bitCount = 8;
-    spec.width = 16;
-    spec.height = 8;
+    AviRecipe recipe;
+    recipe.fourCC = "";
+    recipe.bitCount = 8;
+    recipe.width = 16;
+    recipe.height = 8;
     for (int i = 0; i < 256; ++i) {
-        spec.palette.insert(spec.palette.end(), {std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0});
+        recipe.palette.insert(recipe.palette.end(), {std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0});
     }
     Bytes stored(16 * 8 + 64, 0xEE);
     for (std::size_t i = 0; i < 16 * 8; ++i) {
         stored[i] = static_cast<std::uint8_t>(i);
     }
-    spec.frames = {stored};
-    const std::string path = written("long-8bit.avi", buildAvi(spec));
+    recipe.frames = {stored};
+    const std::string path = written("long-8bit.avi", buildAvi(recipe));
     std::unique_ptr<qsVideoReader::IVideoReader> reader;
     try {
         reader = openReader(path);
@@ -130,7 +130,7 @@ TEST(MjpegOpenFailures, EveryTypeIsAReaderException) {
 }
 
 TEST(MjpegOpenFailures, AFailedOpenForgetsTheFileOpenedBefore) {
-    auto reader = openReader(written("good.avi", buildAvi(jpegSpec(2))));
+    auto reader = openReader(written("good.avi", buildAvi(jpegRecipe(2))));
     EXPECT_EQ(reader->getWidth(), 32u);
     EXPECT_THROW(reader->open(u"/no/such/file.avi", true), qsVideoReader::FileNotFoundException);
     EXPECT_EQ(reader->getWidth(), 0u);
@@ -141,7 +141,7 @@ TEST(MjpegOpenFailures, AFailedOpenForgetsTheFileOpenedBefore) {
 }
 
 TEST(MjpegOpenFailures, ReopeningDescribesTheNewFile) {
-    AviSpec small = jpegSpec(2);
+    AviRecipe small = jpegRecipe(2);
     auto reader = openReader(written("first.avi", buildAvi(small)));
     reader->seekToTime(0.04);
     const PeerFile other = ffmpegFile(35, 19, 8, 24, false);
@@ -167,10 +167,10 @@ std::vector<double> timesOf(qsVideoReader::IVideoReader& reader, std::vector<Byt
 }
 
 TEST(MjpegBadFrames, UndecodableFrameIsMarkedAndReadingGoesOn) {
-    AviSpec spec = jpegSpec(4);
-    spec.frames[1] = Bytes(spec.frames[1].size(), 0);        // no JPEG at all
-    spec.frames[2].resize(10);                                // cut in its header
-    auto reader = openReader(written("bad-frames.avi", buildAvi(spec)));
+    AviRecipe recipe = jpegRecipe(4);
+    recipe.frames[1] = Bytes(recipe.frames[1].size(), 0);        // no JPEG at all
+    recipe.frames[2].resize(10);                                // cut in its header
+    auto reader = openReader(written("bad-frames.avi", buildAvi(recipe)));
     std::vector<Bytes> frames;
     const std::vector<double> times = timesOf(*reader, &frames);
     ASSERT_EQ(times.size(), 4u);
@@ -179,7 +179,7 @@ TEST(MjpegBadFrames, UndecodableFrameIsMarkedAndReadingGoesOn) {
     EXPECT_TRUE(std::isinf(times[2]) && times[2] > 0);
     EXPECT_DOUBLE_EQ(times[3], 0.12);
     int w = 0, h = 0;
-    EXPECT_TRUE(frames[3] == libjpegDecode(spec.frames[3], w, h)) << "the decoder recovered";
+    EXPECT_TRUE(frames[3] == libjpegDecode(recipe.frames[3], w, h)) << "the decoder recovered";
     // Seeking to the bad frame marks it again; the good one before it reads.
     reader->seekToTime(0.04);
     readOne(*reader);
@@ -190,9 +190,9 @@ TEST(MjpegBadFrames, UndecodableFrameIsMarkedAndReadingGoesOn) {
 }
 
 TEST(MjpegBadFrames, FrameOfAnotherSizeIsMarked) {
-    AviSpec spec = jpegSpec(3);
-    spec.frames[1] = encodeJpeg(testPicture(16, 16, 1), 16, 16);
-    auto reader = openReader(written("other-size.avi", buildAvi(spec)));
+    AviRecipe recipe = jpegRecipe(3);
+    recipe.frames[1] = encodeJpeg(testPicture(16, 16, 1), 16, 16);
+    auto reader = openReader(written("other-size.avi", buildAvi(recipe)));
     const std::vector<double> times = timesOf(*reader);
     ASSERT_EQ(times.size(), 3u);
     EXPECT_TRUE(std::isinf(times[1]));
@@ -219,15 +219,15 @@ TEST(MjpegBadFrames, PeerFileWithADamagedChunkKeepsItsOtherFrames) {
 // A frame cut short in its scan data is still delivered (libjpeg fills what
 // is missing, as peers do), and libjpeg's warning is not printed.
 TEST(MjpegBadFrames, TruncatedScanIsDeliveredSilently) {
-    AviSpec spec = jpegSpec(2);
-    Bytes& frame = spec.frames[0];
+    AviRecipe recipe = jpegRecipe(2);
+    Bytes& frame = recipe.frames[0];
     std::size_t scan = 0;
     while (scan + 1 < frame.size() && !(frame[scan] == 0xFF && frame[scan + 1] == 0xDA)) {
         ++scan;
     }
     ASSERT_LT(scan + 1, frame.size());
     frame.resize(scan + (frame.size() - scan) / 2);
-    const std::string path = written("truncated-scan.avi", buildAvi(spec));
+    const std::string path = written("truncated-scan.avi", buildAvi(recipe));
 
     const std::string errPath = scratchPath("stderr.txt");
     std::fflush(stderr);
@@ -250,7 +250,7 @@ TEST(MjpegBadFrames, TruncatedScanIsDeliveredSilently) {
 }
 
 TEST(MjpegBadFrames, NullDestinationIsAFailedRead) {
-    auto reader = openReader(written("null-dest.avi", buildAvi(jpegSpec(2))));
+    auto reader = openReader(written("null-dest.avi", buildAvi(jpegRecipe(2))));
     reader->startFromBeginning();
     reader->readFrame(true, nullptr);
     EXPECT_TRUE(std::isinf(reader->getCurrentTime()));
@@ -260,7 +260,7 @@ TEST(MjpegBadFrames, NullDestinationIsAFailedRead) {
 }
 
 TEST(MjpegBadFrames, ClosedReaderReadsNothing) {
-    auto reader = openReader(written("closed.avi", buildAvi(jpegSpec(2))));
+    auto reader = openReader(written("closed.avi", buildAvi(jpegRecipe(2))));
     reader->startFromBeginning();
     readOne(*reader);
     reader->close();

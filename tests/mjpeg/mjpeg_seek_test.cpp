@@ -18,16 +18,16 @@ namespace {
 
 // Frames whose pictures differ, so a wrong frame cannot pass for the right one.
 std::string distinctFramesFile(const std::string& name, std::uint32_t rate, std::uint32_t scale, int count) {
-    AviSpec spec;
-    spec.width = 24;
-    spec.height = 16;
-    spec.rate = rate;
-    spec.scale = scale;
+    AviRecipe recipe;
+    recipe.width = 24;
+    recipe.height = 16;
+    recipe.rate = rate;
+    recipe.scale = scale;
     for (int i = 0; i < count; ++i) {
-        spec.frames.push_back(encodeJpeg(testPicture(24, 16, i), 24, 16));
+        recipe.frames.push_back(encodeJpeg(testPicture(24, 16, i), 24, 16));
     }
     const std::string path = scratchPath(name);
-    writeFile(path, buildAvi(spec));
+    writeFile(path, buildAvi(recipe));
     return path;
 }
 

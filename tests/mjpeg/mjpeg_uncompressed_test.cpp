@@ -59,9 +59,9 @@ Bytes store(const Picture& p, int bits, const Bytes& paletteIndexes = {}) {
     return stored;
 }
 
-Frames readBuilt(const AviSpec& spec, const std::string& name) {
+Frames readBuilt(const AviRecipe& recipe, const std::string& name) {
     const std::string path = scratchPath(name);
-    writeFile(path, buildAvi(spec));
+    writeFile(path, buildAvi(recipe));
     auto reader = openReader(path);
     EXPECT_EQ(reader->getBitsPerPixel(), 24u);
     EXPECT_EQ(reader->getVideoFormat(), u"RGB24");
@@ -75,11 +75,11 @@ class UncompressedDepths : public ::testing::TestWithParam<int> {};
 TEST_P(UncompressedDepths, FramesArriveAsTopDownRgb) {
     const int bits = GetParam();
     for (int width : {8, 5, 3}) {
-        AviSpec spec;
-        spec.fourCC = "";
-        spec.bitCount = static_cast<std::uint16_t>(bits);
-        spec.width = width;
-        spec.height = 7;
+        AviRecipe recipe;
+        recipe.fourCC = "";
+        recipe.bitCount = static_cast<std::uint16_t>(bits);
+        recipe.width = width;
+        recipe.height = 7;
         std::vector<Bytes> expected;
         for (int seed = 0; seed < 3; ++seed) {
             Picture p = picture(width, 7, seed);
@@ -88,10 +88,10 @@ TEST_P(UncompressedDepths, FramesArriveAsTopDownRgb) {
                     v &= 0xF8;  // 5 bits a channel
                 }
             }
-            spec.frames.push_back(store(p, bits));
+            recipe.frames.push_back(store(p, bits));
             expected.push_back(p.rgb);
         }
-        const Frames frames = readBuilt(spec, "rgb" + std::to_string(bits) + "-" + std::to_string(width) + ".avi");
+        const Frames frames = readBuilt(recipe, "rgb" + std::to_string(bits) + "-" + std::to_string(width) + ".avi");
         ASSERT_EQ(frames.pixels.size(), 3u) << width;
         for (std::size_t i = 0; i < 3; ++i) {
             EXPECT_TRUE(frames.pixels[i] == expected[i]) << bits << " bits, width " << width << ", frame " << i;
@@ -104,39 +104,39 @@ INSTANTIATE_TEST_SUITE_P(Mjpeg, UncompressedDepths, ::testing::Values(16, 24, 32
 
 TEST(MjpegUncompressed, PaletteFramesTakeTheirColoursFromTheColormap) {
     for (int width : {4, 5}) {
-        AviSpec spec;
-        spec.fourCC = "";
-        spec.bitCount = 8;
-        spec.width = width;
-        spec.height = 3;
+        AviRecipe recipe;
+        recipe.fourCC = "";
+        recipe.bitCount = 8;
+        recipe.width = width;
+        recipe.height = 3;
         for (int i = 0; i < 256; ++i) {
-            spec.palette.insert(spec.palette.end(), {std::uint8_t(i), std::uint8_t(255 - i),
+            recipe.palette.insert(recipe.palette.end(), {std::uint8_t(i), std::uint8_t(255 - i),
                                                      std::uint8_t(i * 3), 0});
         }
         Bytes indexes(std::size_t(width) * 3);
         Bytes expected;
         for (std::size_t i = 0; i < indexes.size(); ++i) {
             indexes[i] = static_cast<std::uint8_t>(i * 37 + 5);
-            const std::uint8_t* entry = &spec.palette[indexes[i] * 4];
+            const std::uint8_t* entry = &recipe.palette[indexes[i] * 4];
             expected.insert(expected.end(), {entry[2], entry[1], entry[0]});  // red, green, blue
         }
-        spec.frames.push_back(store(Picture{width, 3, Bytes(std::size_t(width) * 9)}, 8, indexes));
-        const Frames frames = readBuilt(spec, "palette-" + std::to_string(width) + ".avi");
+        recipe.frames.push_back(store(Picture{width, 3, Bytes(std::size_t(width) * 9)}, 8, indexes));
+        const Frames frames = readBuilt(recipe, "palette-" + std::to_string(width) + ".avi");
         ASSERT_EQ(frames.pixels.size(), 1u);
         EXPECT_TRUE(frames.pixels[0] == expected) << "width " << width;
     }
 }
 
 TEST(MjpegUncompressed, PlanarLayoutOfAnUncompressedFrame) {
-    AviSpec spec;
-    spec.fourCC = "";
-    spec.bitCount = 24;
-    spec.width = 6;
-    spec.height = 4;
+    AviRecipe recipe;
+    recipe.fourCC = "";
+    recipe.bitCount = 24;
+    recipe.width = 6;
+    recipe.height = 4;
     const Picture p = picture(6, 4, 9);
-    spec.frames.push_back(store(p, 24));
+    recipe.frames.push_back(store(p, 24));
     const std::string path = scratchPath("planar-24.avi");
-    writeFile(path, buildAvi(spec));
+    writeFile(path, buildAvi(recipe));
     auto reader = openReader(path);
     reader->startFromBeginning();
     EXPECT_TRUE(readOne(*reader, false) == toColumnMajorPlanes(p.rgb, 6, 4));

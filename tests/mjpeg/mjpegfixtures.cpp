@@ -269,47 +269,47 @@ Bytes toColumnMajorPlanes(const Bytes& packed, int width, int height) {
     return planes;
 }
 
-Bytes buildAvi(const AviSpec& spec) {
+Bytes buildAvi(const AviRecipe& recipe) {
     Writer w;
-    const bool compressed = !spec.fourCC.empty();
-    const std::uint32_t streams = (spec.video ? 1 : 0) + (spec.audio ? 1 : 0);
-    const int audioStream = spec.video ? 1 : 0;
+    const bool compressed = !recipe.fourCC.empty();
+    const std::uint32_t streams = (recipe.video ? 1 : 0) + (recipe.audio ? 1 : 0);
+    const int audioStream = recipe.video ? 1 : 0;
     const std::uint16_t channels = 1, bits = 16, blockAlign = channels * bits / 8;
     const std::uint32_t sampleRate = 8000;
     std::uint32_t audioBytes = 0;
-    for (const Bytes& c : spec.audioChunks) {
+    for (const Bytes& c : recipe.audioChunks) {
         audioBytes += static_cast<std::uint32_t>(c.size());
     }
 
     const std::size_t riff = w.open("RIFF", "AVI ");
     const std::size_t hdrl = w.open("LIST", "hdrl");
     const std::size_t avih = w.open("avih");
-    w.u32(spec.rate ? static_cast<std::uint32_t>(1e6 * spec.scale / spec.rate) : 0);
+    w.u32(recipe.rate ? static_cast<std::uint32_t>(1e6 * recipe.scale / recipe.rate) : 0);
     w.u32(0);
     w.u32(0);
     w.u32(0x10);  // has an index
-    w.u32(static_cast<std::uint32_t>(spec.frames.size()));
+    w.u32(static_cast<std::uint32_t>(recipe.frames.size()));
     w.u32(0);
     w.u32(streams);
     w.u32(0);
-    w.u32(static_cast<std::uint32_t>(spec.width));
-    w.u32(static_cast<std::uint32_t>(spec.height < 0 ? -spec.height : spec.height));
+    w.u32(static_cast<std::uint32_t>(recipe.width));
+    w.u32(static_cast<std::uint32_t>(recipe.height < 0 ? -recipe.height : recipe.height));
     for (int i = 0; i < 4; ++i) {
         w.u32(0);
     }
     w.close(avih);
-    if (spec.video) {
+    if (recipe.video) {
         const std::size_t strl = w.open("LIST", "strl");
         const std::size_t strh = w.open("strh");
         w.id("vids");
-        w.id(compressed ? spec.fourCC : "DIB ");
+        w.id(compressed ? recipe.fourCC : "DIB ");
         w.u32(0);
         w.u32(0);
         w.u32(0);
-        w.u32(spec.scale);
-        w.u32(spec.rate);
+        w.u32(recipe.scale);
+        w.u32(recipe.rate);
         w.u32(0);
-        w.u32(static_cast<std::uint32_t>(spec.frames.size()));
+        w.u32(static_cast<std::uint32_t>(recipe.frames.size()));
         w.u32(0);
         w.u32(0xFFFFFFFF);
         w.u32(0);
@@ -319,25 +319,25 @@ Bytes buildAvi(const AviSpec& spec) {
         w.close(strh);
         const std::size_t strf = w.open("strf");
         w.u32(40);
-        w.u32(static_cast<std::uint32_t>(spec.width));
-        w.u32(static_cast<std::uint32_t>(spec.height));
+        w.u32(static_cast<std::uint32_t>(recipe.width));
+        w.u32(static_cast<std::uint32_t>(recipe.height));
         w.u16(1);
-        w.u16(spec.bitCount);
+        w.u16(recipe.bitCount);
         if (compressed) {
-            w.id(spec.fourCC);
+            w.id(recipe.fourCC);
         } else {
             w.u32(0);
         }
         w.u32(0);
         w.u32(0);
         w.u32(0);
-        w.u32(static_cast<std::uint32_t>(spec.palette.size() / 4));
+        w.u32(static_cast<std::uint32_t>(recipe.palette.size() / 4));
         w.u32(0);
-        w.raw(spec.palette);
+        w.raw(recipe.palette);
         w.close(strf);
         w.close(strl);
     }
-    if (spec.audio) {
+    if (recipe.audio) {
         const std::size_t strl = w.open("LIST", "strl");
         const std::size_t strh = w.open("strh");
         w.id("auds");
@@ -357,7 +357,7 @@ Bytes buildAvi(const AviSpec& spec) {
         }
         w.close(strh);
         const std::size_t strf = w.open("strf");
-        w.u16(spec.audioFormatTag);
+        w.u16(recipe.audioFormatTag);
         w.u16(channels);
         w.u32(sampleRate);
         w.u32(sampleRate * blockAlign);
@@ -379,20 +379,20 @@ Bytes buildAvi(const AviSpec& spec) {
     const std::size_t moviType = movi + 4;
     const std::string videoId = compressed ? "00dc" : "00db";
     const std::string audioId = "0" + std::to_string(audioStream) + "wb";
-    const std::size_t n = std::max(spec.frames.size(), spec.audioChunks.size());
+    const std::size_t n = std::max(recipe.frames.size(), recipe.audioChunks.size());
     for (std::size_t i = 0; i < n; ++i) {
-        if (spec.video && i < spec.frames.size()) {
+        if (recipe.video && i < recipe.frames.size()) {
             entries.push_back({videoId, static_cast<std::uint32_t>(w.bytes.size() - moviType),
-                               static_cast<std::uint32_t>(spec.frames[i].size())});
+                               static_cast<std::uint32_t>(recipe.frames[i].size())});
             const std::size_t c = w.open(videoId);
-            w.raw(spec.frames[i]);
+            w.raw(recipe.frames[i]);
             w.close(c);
         }
-        if (spec.audio && i < spec.audioChunks.size()) {
+        if (recipe.audio && i < recipe.audioChunks.size()) {
             entries.push_back({audioId, static_cast<std::uint32_t>(w.bytes.size() - moviType),
-                               static_cast<std::uint32_t>(spec.audioChunks[i].size())});
+                               static_cast<std::uint32_t>(recipe.audioChunks[i].size())});
             const std::size_t c = w.open(audioId);
-            w.raw(spec.audioChunks[i]);
+            w.raw(recipe.audioChunks[i]);
             w.close(c);
         }
     }

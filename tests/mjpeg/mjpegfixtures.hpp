@@ -63,7 +63,7 @@ std::vector<Bytes> ffmpegDecode(const std::string& path, int width, int height);
 Bytes toColumnMajorPlanes(const Bytes& packed, int width, int height);
 
 // Builds an AVI file sample by sample.
-struct AviSpec {
+struct AviRecipe {
     bool video = true;
     std::string fourCC = "MJPG";  // empty: uncompressed (compression 0)
     std::uint16_t bitCount = 24;
@@ -77,7 +77,7 @@ struct AviSpec {
     std::uint16_t audioFormatTag = 1;
     std::vector<Bytes> audioChunks;
 };
-Bytes buildAvi(const AviSpec& spec);
+Bytes buildAvi(const AviRecipe& recipe);
 
 // Encodes packed RGB rows as a baseline JPEG with libjpeg's standard tables.
 Bytes encodeJpeg(const Bytes& rgb, int width, int height, int quality = 90);

@@ -82,7 +82,7 @@ TEST_F(MjpegPlugin, ProbeAcceptsMotionJpegAndMapsEachRefusal) {
     const PeerFile good = gstreamerFile(32, 24, 5, 10, true);
     EXPECT_NO_THROW(info->validateReadFile(mmhost::toUtf16(good.path)));
 
-    AviSpec audioOnly;
+    AviRecipe audioOnly;
     audioOnly.video = false;
     audioOnly.audio = true;
     audioOnly.audioChunks = {Bytes(400, 3)};
@@ -92,7 +92,7 @@ TEST_F(MjpegPlugin, ProbeAcceptsMotionJpegAndMapsEachRefusal) {
                  ex::InitializationFailedException);
     // Not listed in the catch list: a missing file and another codec.
     EXPECT_THROW(info->validateReadFile(u"/no/such/file.avi"), ex::ReadFailedException);
-    AviSpec xvid;
+    AviRecipe xvid;
     xvid.fourCC = "XVID";
     xvid.frames = {Bytes(100, 0)};
     EXPECT_THROW(info->validateReadFile(mmhost::toUtf16(written("p-xvid.avi", buildAvi(xvid)))),
@@ -180,15 +180,15 @@ TEST_F(MjpegPlugin, FailedStartIsSilent) {
 }
 
 TEST_F(MjpegPlugin, CorruptFrameIsDeliveredMarkedAndEndsDelivery) {
-    AviSpec spec;
-    spec.width = 16;
-    spec.height = 8;
+    AviRecipe recipe;
+    recipe.width = 16;
+    recipe.height = 8;
     for (int i = 0; i < 5; ++i) {
-        spec.frames.push_back(encodeJpeg(testPicture(16, 8, i), 16, 8));
+        recipe.frames.push_back(encodeJpeg(testPicture(16, 8, i), 16, 8));
     }
-    spec.frames[2] = Bytes(spec.frames[2].size(), 0x33);
+    recipe.frames[2] = Bytes(recipe.frames[2].size(), 0x33);
     auto device = plugin->createDevice();
-    ASSERT_TRUE(device->initialize(mmhost::toUtf16(written("plugin-corrupt.avi", buildAvi(spec)))));
+    ASSERT_TRUE(device->initialize(mmhost::toUtf16(written("plugin-corrupt.avi", buildAvi(recipe)))));
     device->start(0.0, true);
     const auto buffers = drain(*device);
     ASSERT_EQ(buffers.size(), 3u);
@@ -202,17 +202,17 @@ TEST_F(MjpegPlugin, CorruptFrameIsDeliveredMarkedAndEndsDelivery) {
 }
 
 TEST_F(MjpegPlugin, PaletteOfAnEightBitFileInRedGreenBlueOrder) {
-    AviSpec spec;
-    spec.fourCC = "";
-    spec.bitCount = 8;
-    spec.width = 4;
-    spec.height = 2;
+    AviRecipe recipe;
+    recipe.fourCC = "";
+    recipe.bitCount = 8;
+    recipe.width = 4;
+    recipe.height = 2;
     for (int i = 0; i < 256; ++i) {
-        spec.palette.insert(spec.palette.end(), {std::uint8_t(i), std::uint8_t(i / 2), std::uint8_t(255 - i), 0x99});
+        recipe.palette.insert(recipe.palette.end(), {std::uint8_t(i), std::uint8_t(i / 2), std::uint8_t(255 - i), 0x99});
     }
-    spec.frames = {Bytes{0, 1, 2, 3, 252, 253, 254, 255}};
+    recipe.frames = {Bytes{0, 1, 2, 3, 252, 253, 254, 255}};
     auto device = plugin->createDevice();
-    ASSERT_TRUE(device->initialize(mmhost::toUtf16(written("palette8.avi", buildAvi(spec)))));
+    ASSERT_TRUE(device->initialize(mmhost::toUtf16(written("palette8.avi", buildAvi(recipe)))));
     const mmhost::OwnedProperties& p = device->properties();
     const std::vector<std::string> n = names(p);
     ASSERT_EQ(n.size(), 15u);
@@ -244,14 +244,14 @@ TEST_F(MjpegPlugin, PaletteOfAnEightBitFileInRedGreenBlueOrder) {
 }
 
 TEST_F(MjpegPlugin, EightBitFileWithoutPaletteGetsTheGreyRamp) {
-    AviSpec spec;
-    spec.fourCC = "";
-    spec.bitCount = 8;
-    spec.width = 4;
-    spec.height = 1;
-    spec.frames = {Bytes{10, 20, 30, 40}};
+    AviRecipe recipe;
+    recipe.fourCC = "";
+    recipe.bitCount = 8;
+    recipe.width = 4;
+    recipe.height = 1;
+    recipe.frames = {Bytes{10, 20, 30, 40}};
     auto device = plugin->createDevice();
-    ASSERT_TRUE(device->initialize(mmhost::toUtf16(written("ramp8.avi", buildAvi(spec)))));
+    ASSERT_TRUE(device->initialize(mmhost::toUtf16(written("ramp8.avi", buildAvi(recipe)))));
     const auto* colormap = device->properties().find<kitdev::BytesProperty>("Colormap");
     ASSERT_NE(colormap, nullptr);
     ASSERT_EQ(colormap->value.size(), 768u);
@@ -261,7 +261,7 @@ TEST_F(MjpegPlugin, EightBitFileWithoutPaletteGetsTheGreyRamp) {
 }
 
 TEST_F(MjpegPlugin, NoPaletteForTrueColourOrMotionJpeg) {
-    AviSpec rgb;
+    AviRecipe rgb;
     rgb.fourCC = "";
     rgb.bitCount = 24;
     rgb.width = 4;
@@ -278,7 +278,7 @@ TEST_F(MjpegPlugin, NoPaletteForTrueColourOrMotionJpeg) {
 }
 
 TEST_F(MjpegPlugin, OpenFailuresArePostedOrFlagged) {
-    AviSpec audioOnly;
+    AviRecipe audioOnly;
     audioOnly.video = false;
     audioOnly.audio = true;
     audioOnly.audioChunks = {Bytes(400, 3)};

@@ -54,7 +54,7 @@ inline std::string readFile(const std::string& path) {
 
 enum class Index { Idx1, Idx1FromFileStart, OpenDMLSuper, OpenDMLStandard, None };
 
-struct AviSpec {
+struct AviRecipe {
     // video (absent when hasVideo is false)
     bool hasVideo = true;
     std::int32_t width = 4;
@@ -121,7 +121,7 @@ inline std::string superIndexData(const std::string& id, std::uint64_t position,
 
 }  // namespace detail
 
-inline Built buildAvi(const AviSpec& s) {
+inline Built buildAvi(const AviRecipe& s) {
     using namespace detail;
     const unsigned videoStream = s.hasVideo ? ((s.hasAudio && s.audioFirst) ? 1 : 0) : 0;
     const unsigned audioStream = s.hasAudio ? ((s.hasVideo && !s.audioFirst) ? 1 : 0) : 0;
