@@ -55,7 +55,11 @@ std::uint32_t File::getRGB24VideoFrameSize() {
     case 8:
     case 16: return static_cast<std::uint32_t>(rgb24);
     case 24:
-    case 32: return videoFrameSize;
+    case 32:
+        // What a read delivers: the first chunk's size bounded by the picture
+        // and the file, so a lying index entry cannot make callers allocate
+        // gigabytes for a frame that is not there.
+        return static_cast<std::uint32_t>(storedFrameLength());
     default: return 0;
     }
 }

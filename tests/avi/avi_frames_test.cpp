@@ -126,6 +126,23 @@ TEST_F(AviFrames, SizesAndPads) {
     EXPECT_EQ(none.getRGB24VideoFrameSize(), 0u);
 }
 
+TEST_F(AviFrames, LyingFirstChunkSizeDoesNotInflateTheFrameSize) {
+    for (std::uint16_t bits : {24, 32}) {
+        AviRecipe s = depth(16, 16, bits, 1);
+        s.index = avitest::Index::None;  // found by the movi walk
+        avitest::Built b = avitest::buildAvi(s);
+        avitest::put32(b.bytes, b.videoChunkPos[0] + 4, 0xFFFF0013u);  // the chunk's size field
+        File f;
+        ASSERT_TRUE(f.open(save(b.bytes).c_str(), "r")) << bits;
+        EXPECT_EQ(f.getRGB24VideoFrameSize(), 16u * 16u * bits / 8) << bits;
+        std::vector<char> heap(f.getRGB24VideoFrameSize());
+        f.readRGB24VideoFrame(heap.data(), 0);
+        EXPECT_EQ(f.getErrorCode(), NO_ERROR);
+        expectSamePixels(std::string(heap.begin(), heap.begin() + 16 * 16 * 3),
+                         expectedRgb24(s.frames[0], 16, 16, bits, ""), 16, 16);
+    }
+}
+
 TEST_F(AviFrames, SixteenBitExtremes) {
     AviRecipe s = depth(2, 1, 16, 1);
     s.frames = {std::string("\xff\x7f\x00\x80", 4)};
