@@ -284,16 +284,3 @@ std::u16string toU16(const std::string& text) {
 
 }  // namespace gstreader_test
 
-// GLib's and GStreamer's one-time allocations (type system, registry, plugin
-// loading), the same list as tests/sanitizers/lsan.supp. Built in so that the
-// leak check holds however the test is started, also without LSAN_OPTIONS.
-extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
-    return "leak:libglib-2.0.so\n"
-           "leak:libgobject-2.0.so\n"
-           "leak:libgstreamer-1.0.so\n"
-           "leak:libgstbase-1.0.so\n"
-           "leak:/usr/lib/x86_64-linux-gnu/gstreamer-1.0/\n"
-           "leak:libdl.so\n"
-           "leak:dlopen\n"
-           "leak:_dl_\n";
-}
