@@ -3,8 +3,16 @@
 
 #include <platform/i18n/i18n.hpp>
 
+#include <avi/bytereader.hpp>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <limits>
 #include <new>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace avi {
 
@@ -82,21 +90,61 @@ std::u16string narrowToU16(char const* name) {
 
 }  // namespace
 
+namespace detail {
+
+StreamHandle::~StreamHandle() {
+    close();
+}
+
+void StreamHandle::adopt(std::FILE* stream) {
+    close();
+    stream_ = stream;
+    fd_ = stream ? ::fileno(stream) : -1;
+}
+
+int StreamHandle::close() {
+    if (!stream_) return 0;
+    std::FILE* s = stream_;
+    stream_ = nullptr;
+    fd_ = -1;
+    return std::fclose(s);
+}
+
+}  // namespace detail
+
+namespace {
+
+std::string utf8Name(const std::u16string& name) {
+    return vq::i18n::codecvt_ustring_to_string("UTF-8", true).do_convert(name.data(), name.size());
+}
+
+}  // namespace
+
 File::File() = default;
 
 File::~File() {
-    close();
+    try {
+        close();
+    } catch (...) {
+        // close() reports by error code; nothing may leave a destructor.
+    }
 }
 
 // ---- opening and closing ----
 
+void File::startOver() {
+    close();
+    static_cast<detail::FileState&>(*this) = detail::FileState();
+}
+
 bool File::open(std::u16string name, char const* mode) {
+    startOver();
     const char m = mode ? mode[0] : '\0';
     if (m == 'w') {
         this->mode = 1;
-        fileName = vq::i18n::codecvt_ustring_to_string("UTF-8", true).do_convert(name.data(), name.size());
-        filePtr = vq::filesystem::fopen(name, "wb");
-        if (!filePtr) {
+        fileName = utf8Name(name);
+        stream.adopt(vq::filesystem::fopen(name, "wb"));
+        if (!stream.isOpen()) {
             setError(errors::OPEN_FAILED);
             return false;
         }
@@ -106,7 +154,7 @@ bool File::open(std::u16string name, char const* mode) {
         setError(errors::UNSUPPORTED_MODE);
         return false;
     }
-    if (!openToGetInformation(name)) return false;
+    if (!beginReading(name)) return false;
     verifySupport();
     verifyIndex();
     if (topDownFrames) {
@@ -129,9 +177,18 @@ bool File::open(char const* name, char const* mode) {
 }
 
 bool File::openToGetInformation(std::u16string name) {
-    fileName = vq::i18n::codecvt_ustring_to_string("UTF-8", true).do_convert(name.data(), name.size());
-    filePtr = std::fopen(fileName.c_str(), "rb");
-    if (!filePtr) {
+    startOver();
+    return beginReading(name);
+}
+
+bool File::openToGetInformation(char const* name) {
+    return openToGetInformation(narrowToU16(name));
+}
+
+bool File::beginReading(const std::u16string& name) {
+    fileName = utf8Name(name);
+    stream.adopt(std::fopen(fileName.c_str(), "rb"));
+    if (!stream.isOpen()) {
         setError(errors::OPEN_FAILED);
         return false;
     }
@@ -141,24 +198,22 @@ bool File::openToGetInformation(std::u16string name) {
     return errorCode == errors::NO_ERROR;
 }
 
-bool File::openToGetInformation(char const* name) {
-    return openToGetInformation(narrowToU16(name));
-}
-
 void File::close() {
-    if (!filePtr) return;
+    if (!stream.isOpen()) return;
     if (mode == 1) {
-        if (hasAudioStream || hasVideoStream) {
-            closeCurRiffChunk();
-            writeHeader();
+        try {
+            finishWriting();
+        } catch (const std::exception&) {
+            // A count or size that no 32-bit field can hold: the file cannot
+            // be finished as described, but the stream is closed all the same.
+            setError(errors::UNSUPPORTED_FILE);
         }
         resetWriter();
     } else {
         colormap.clear();
         rowBuffer.reset();
     }
-    std::fclose(filePtr);
-    filePtr = nullptr;
+    if (stream.close() != 0) setError(mode == 1 ? errors::FWRITE_FAILED : errors::FREAD_FAILED);
     videoFramesRead = 0;
 }
 
@@ -223,7 +278,13 @@ std::uint32_t File::getAudioTotalBytes() {
     return length * waveFormat.channels * (waveFormat.bitsPerSample / 8u);
 }
 
-bool File::isEndOfAudio() { return audioBytesRead == getAudioTotalBytes(); }
+// The stream ends at its header's length, or with its last chunk when the
+// header claims more than the chunks hold: a read loop always comes to an end.
+bool File::isEndOfAudio() { return audioBytesRead == getAudioTotalBytes() || audioChunksUsedUp(); }
+
+bool File::audioChunksUsedUp() const {
+    return !audioIndex.empty() && audioChunkIndex >= audioIndex.size();
+}
 
 void File::resetAudio() {
     audioChunkIndex = 0;
@@ -236,16 +297,36 @@ IndexSource File::getAudioIndexSource() const { return audioIndexSource; }
 
 // ---- reading helpers ----
 
-bool File::seekTo(std::uint64_t position) {
-    if (!filePtr || position > static_cast<std::uint64_t>(INT64_MAX)) return false;
-    return fseeko(filePtr, static_cast<off_t>(position), SEEK_SET) == 0;
+std::size_t File::readAt(std::uint64_t position, void* buffer, std::size_t length) {
+    const int fd = stream.descriptor();
+    if (fd < 0 || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return 0;
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+bool File::readExact(std::uint64_t position, void* buffer, std::size_t length) {
+    return readAt(position, buffer, length) == length;
+}
+
+detail::ByteReader File::readRecord(std::uint64_t position, std::size_t length, std::vector<char>& storage) {
+    // Never more than the file holds, whatever size the file claims.
+    const std::uint64_t left = position < fileSize ? fileSize - position : 0;
+    storage.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length, left)));
+    const std::size_t got = readAt(position, storage.data(), storage.size());
+    return detail::ByteReader(storage.data(), got);
 }
 
 std::uint64_t File::fileLength() {
-    if (!filePtr || fseeko(filePtr, 0, SEEK_END) != 0) return 0;
-    const off_t end = ftello(filePtr);
-    std::rewind(filePtr);
-    return end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    struct stat info {};
+    if (stream.descriptor() < 0 || ::fstat(stream.descriptor(), &info) != 0 || info.st_size < 0) return 0;
+    return static_cast<std::uint64_t>(info.st_size);
 }
 
 }  // namespace avi

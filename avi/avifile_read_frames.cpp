@@ -107,7 +107,8 @@ bool File::readFrameInto(char* buffer, long frame) {
     // completed with zeros, never with the next chunk's bytes).
     const std::uint64_t length = compressed ? e.size : storedFrameLength();
     const std::uint64_t take = compressed ? length : std::min<std::uint64_t>(length, e.size);
-    if (!seekTo(e.base + e.offset) || std::fread(buffer, 1, take, filePtr) != take) {
+    // One positioned read straight into the caller's buffer.
+    if (!readExact(e.base + e.offset, buffer, static_cast<std::size_t>(take))) {
         setError(errors::FREAD_FAILED);
         return false;
     }
@@ -341,7 +342,7 @@ void File::readAudio(char* buffer, unsigned long count) {
         // The stream ends at the header's length even inside a chunk.
         if (audioBytesRead < total) take = std::min(take, total - audioBytesRead);
         char* dst = buffer + (count - remaining);
-        if (take && (!seekTo(e.base + e.offset + audioChunkOffset) || std::fread(dst, 1, take, filePtr) != take)) {
+        if (take && !readExact(e.base + e.offset + audioChunkOffset, dst, static_cast<std::size_t>(take))) {
             setError(errors::AUDIO_CHUNKS_MISSING);
             return;
         }
@@ -352,6 +353,11 @@ void File::readAudio(char* buffer, unsigned long count) {
         if (audioChunkOffset >= e.size) {
             ++audioChunkIndex;
             audioChunkOffset = 0;
+            // Empty chunks hold nothing to wait for: the end of the last
+            // chunk with data is the end of the stream.
+            while (audioChunkIndex < audioIndex.size() && audioIndex[static_cast<std::size_t>(audioChunkIndex)].size == 0)
+                ++audioChunkIndex;
+            if (isEndOfAudio()) break;
         }
     }
     if (remaining) std::memset(buffer + (count - remaining), 0, remaining);

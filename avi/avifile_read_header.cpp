@@ -23,7 +23,7 @@ bool same4(const char* a, const char* b) { return std::memcmp(a, b, 4) == 0; }
 
 int File::parseFile() {
     char head[12];
-    if (!seekTo(0) || std::fread(head, 1, 12, filePtr) != 12) {
+    if (!readExact(0, head, 12)) {
         setError(errors::FREAD_FAILED);
         return errorCode;
     }
@@ -50,7 +50,7 @@ int File::parseFile() {
     // RIFF chunks (AVIX extensions) are stepped over whole.
     std::uint64_t pos = 12;
     for (unsigned n = 0; n < kMaxTopLevelChunks && pos < fileSize; ++n) {
-        if (!seekTo(pos) || std::fread(head, 1, 12, filePtr) != 12) break;
+        if (!readExact(pos, head, 12)) break;
         ByteReader c(head, 12);
         c.fourcc(id);
         const std::uint64_t size = evenSize(c.u32le());
@@ -83,7 +83,7 @@ int File::parseFile() {
 
 void File::parseMainHeader() {
     char head[8];
-    if (!seekTo(hdrlPos) || std::fread(head, 1, 8, filePtr) != 8) {
+    if (!readExact(hdrlPos, head, 8)) {
         setError(errors::FREAD_FAILED);
         return;
     }
@@ -100,7 +100,7 @@ void File::parseMainHeader() {
         return;
     }
     char data[56] = {};
-    if (std::fread(data, 1, size, filePtr) != size) {
+    if (!readExact(std::uint64_t(hdrlPos) + 8, data, size)) {
         setError(errors::FREAD_FAILED);
         return;
     }
@@ -134,7 +134,7 @@ void File::parseStreamLists() {
     std::uint64_t pos = streamListPos;
     for (unsigned i = 0; i < mainHeader.streams && i < MAX_STREAMS; ++i) {
         char head[12];
-        if (!seekTo(pos) || std::fread(head, 1, 12, filePtr) != 12) {
+        if (!readExact(pos, head, 12)) {
             setError(errors::FREAD_FAILED);
             return;
         }
@@ -153,12 +153,11 @@ void File::parseStreamLists() {
             setError(errors::FREAD_FAILED);
             return;
         }
-        list.resize(dataLength);
-        if (dataLength && std::fread(list.data(), 1, dataLength, filePtr) != dataLength) {
+        ByteReader walk = readRecord(pos + 12, dataLength, list);
+        if (walk.size() != dataLength) {
             setError(errors::FREAD_FAILED);
             return;
         }
-        ByteReader walk(list.data(), list.size());
         while (walk.remaining() >= 8) {
             char subId[4];
             walk.fourcc(subId);
@@ -330,8 +329,22 @@ void File::verifySupport() {
 
 void File::errorIfWrongNumFrameForRGB24() {
     if (bitmapHeader.bitCount != 24 || bitmapHeader.compression != 0) return;
-    const std::uint32_t bytes = getVideoWidth() * getVideoHeight() * mainHeader.totalFrames * 3u;
-    if (riffFileSize < bytes) setError(errors::INVALID_FRAME_COUNT);
+    // The frames of an OpenDML file are spread over its RIFF chunks: count
+    // the "AVIX" chunks that follow the first one too.
+    std::uint64_t riffBytes = riffFileSize;
+    for (unsigned n = 0; n < kMaxTopLevelChunks && riffBytes + 12 <= fileSize; ++n) {
+        char head[12];
+        if (!readExact(riffBytes, head, 12)) break;
+        ByteReader r(head, 12);
+        char id[4], type[4];
+        r.fourcc(id);
+        const std::uint64_t size = evenSize(r.u32le());
+        r.fourcc(type);
+        if (!same4(id, "RIFF") || !same4(type, "AVIX")) break;
+        riffBytes += 8 + size;
+    }
+    const std::uint64_t bytes = std::uint64_t(getVideoWidth()) * getVideoHeight() * mainHeader.totalFrames * 3u;
+    if (riffBytes < bytes) setError(errors::INVALID_FRAME_COUNT);
 }
 
 void File::byteSwapOnBigEndian(void*, unsigned int, unsigned int) {

@@ -15,6 +15,7 @@ namespace {
 
 using boost::numeric_cast;
 using detail::ByteWriter;
+using detail::ChunkBuffer;
 
 constexpr std::uint32_t MAIN_HEADER_BYTES = 56;
 constexpr std::uint32_t STREAM_HEADER_BYTES = 56;
@@ -56,7 +57,7 @@ void setFourcc(char* field, const char* text) {
 
 void File::setVideoInfo(unsigned int width, unsigned int height, double frameRate, const std::string& fourCC,
                         unsigned int bitsPerPixel) {
-    if (!filePtr || mode != 1 || dataWritten()) {
+    if (!stream.isOpen() || mode != 1 || dataWritten()) {
         // Describing a stream moves the write position back to the data start,
         // which would overwrite chunks already written (or a file being read).
         setError(errors::UNSUPPORTED_MODE);
@@ -110,7 +111,7 @@ void File::setVideoInfo(unsigned int width, unsigned int height, double frameRat
 
 void File::setAudioInfo(double sampleRate, unsigned int bitsPerSample, unsigned int numChannels,
                         unsigned int bytesPerChunk) {
-    if (!filePtr || mode != 1 || dataWritten()) {
+    if (!stream.isOpen() || mode != 1 || dataWritten()) {
         setError(errors::UNSUPPORTED_MODE);
         return;
     }
@@ -128,7 +129,13 @@ void File::setAudioInfo(double sampleRate, unsigned int bitsPerSample, unsigned 
     const std::uint32_t scale = truncToU32(4294967295.0 / sampleRate);
     const std::uint32_t rate = truncToU32(double(scale) * sampleRate);
     const std::uint32_t microSec = hasVideoStream ? mainHeader.microSecPerFrame : truncToU32(1000000.0 / sampleRate);
-    numeric_cast<std::uint16_t>(sampleSize);  // block align is a 16-bit field
+    // What close converts later (block align, the byte rate) is checked here,
+    // where the caller can still hear about it: a description the header
+    // cannot hold leaves the stream undescribed.
+    if (sampleSize > 0xFFFFu || sampleSize * samplesPerSec > 0xFFFFFFFFu) {
+        setError(errors::UNSUPPORTED_AUDIO_BITS);
+        return;
+    }
 
     if (!hasAudioStream) audioStreamIndex = hasVideoStream ? 1 : 0;
     hasAudioStream = true;
@@ -218,6 +225,12 @@ void File::initWriter() {
 }
 
 void File::resetWriter() {
+    writePos = 0;
+    firstMoviEnd = 0;
+    headerWritten = false;
+    bytesSinceRefresh = 0;
+    videoFramesSinceRefresh = 0;
+    audioBytesSinceRefresh = 0;
     audioIndex.clear();
     videoIndex.clear();
     videoSuperIndex.clear();
@@ -354,103 +367,109 @@ void File::writeList(const char* fourCC, unsigned int size, const char* listType
     writeBytes(buffer, sizeof buffer);
 }
 
-void File::writeHeader() {
+void File::writeHeader(bool provisional) {
     const std::uint32_t headerLength = reservedHeaderLength;
     // A header list that outgrew its region would overwrite the first data
     // chunks; the data stays intact and the failure is reported instead.
     if (!headerFits(videoSuperIndex.size(), audioSuperIndex.size())) {
-        setError(errors::INVALID_INDEX_OFFSET);
+        if (!provisional) setError(errors::INVALID_INDEX_OFFSET);
         return;
     }
-    if (!writeSeek(0)) return;
-    const std::uint64_t failuresBefore = writeFailures;
-    writeList("RIFF", firstRiffLength - 8, "AVI ");
-    writeList("LIST", headerLength, "hdrl");
-    writeChunk("avih", MAIN_HEADER_BYTES);
+    ChunkBuffer out;
+    // The RIFF chunk and the header list span regions whose ends are known
+    // (the first RIFF chunk's length, the reserved region), not their content.
+    out.fourcc("RIFF").u32(firstRiffLength - 8).fourcc("AVI ");
+    out.fourcc("LIST").u32(headerLength).fourcc("hdrl");
+    const std::size_t avih = out.open("avih");
     char record[MAIN_HEADER_BYTES];
     populateMainHeader();
     copyMainHeader2Buf(record);
-    writeBytes(record, sizeof record);
-    if (writeFailures != failuresBefore) return;
+    out.raw(record, sizeof record);
+    out.close(avih);
 
     if (hasVideoStream && hasAudioStream) {
         if (videoStreamIndex == 0) {
-            writeVideoStreamHeader();
-            writeAudioStreamHeader();
+            writeVideoStreamHeader(out, provisional);
+            writeAudioStreamHeader(out);
         } else {
-            writeAudioStreamHeader();
-            writeVideoStreamHeader();
+            writeAudioStreamHeader(out);
+            writeVideoStreamHeader(out, provisional);
         }
     } else if (hasVideoStream) {
-        writeVideoStreamHeader();
+        writeVideoStreamHeader(out, provisional);
     } else if (hasAudioStream) {
-        writeAudioStreamHeader();
+        writeAudioStreamHeader(out);
     }
-    writeOpenDMLHeader();
+    writeOpenDMLHeader(out);
 
-    std::uint64_t position = 0;
-    if (!writeTell(position)) return;
-    const std::uint64_t written = position - 20;
+    const std::uint64_t written = out.size() - 20;
     if (written < headerLength) {
-        const std::uint32_t junk = static_cast<std::uint32_t>(headerLength - written - 8);
-        writeChunk("JUNK", junk);
-        // The filler is skipped, never written: it reads back as zero bytes.
-        if (!writeSeek(position + 8 + junk)) return;
+        // The filler is never written: it reads back as zero bytes.
+        out.fourcc("JUNK").u32(static_cast<std::uint32_t>(headerLength - written - 8));
     }
-    writeList("LIST", getMoviLength(), "movi");
-    if (std::fflush(filePtr) != 0) setError(errors::FWRITE_FAILED);
+    if (!writeAt(0, out.data(), out.size())) return;
+    // The first movi list ends after its standard indexes once its RIFF chunk
+    // is closed; before that, a recording in progress ends where the last
+    // chunk does.
+    const std::uint64_t moviStart = std::uint64_t(headerLength) + 28;
+    const std::uint64_t moviEnd = firstMoviEnd ? firstMoviEnd : writePos;
+    char movi[12];
+    ByteWriter(movi).fourcc("LIST").u32(numeric_cast<std::uint32_t>(moviEnd - moviStart)).fourcc("movi");
+    writeAt(std::uint64_t(headerLength) + 20, movi, sizeof movi);
 }
 
-void File::writeVideoStreamHeader() {
+void File::writeVideoStreamHeader(ChunkBuffer& out, bool provisional) {
     const std::uint64_t palette = paletteBytes();
     if (bitmapHeader.bitCount == 8 && colormap.empty()) {
-        setError(errors::COLORMAP_REQUIRED);
+        // A palette may still come before close; only then is it missing.
+        if (!provisional) setError(errors::COLORMAP_REQUIRED);
         return;
     }
-    const unsigned int fixed = VIDEO_STRL_FIXED + static_cast<unsigned int>(palette);
-    writeList("LIST", getStrlLength(1, fixed, static_cast<unsigned long>(videoSuperIndex.size())), "strl");
-    writeChunk("strh", STREAM_HEADER_BYTES);
+    const std::size_t strl = out.openList("LIST", "strl");
+    const std::size_t strh = out.open("strh");
     char record[STREAM_HEADER_BYTES];
     populateVideoStreamHeader();
     copyStreamHeader2Buf(record, videoStreamIndex);
-    writeBytes(record, sizeof record);
+    out.raw(record, sizeof record);
+    out.close(strh);
 
-    writeChunk("strf", BITMAP_HEADER_BYTES + static_cast<unsigned int>(palette));
+    const std::size_t strf = out.open("strf");
     char bitmap[BITMAP_HEADER_BYTES];
     populateBitmapHeader();
     copyBitmapHeader2Buf(bitmap);
-    writeBytes(bitmap, sizeof bitmap);
-    if (palette) {
-        std::vector<char> bytes(palette);
-        ByteWriter w(bytes.data());
-        for (const tagRGBQUAD& q : colormap) w.u8(q.blue).u8(q.green).u8(q.red).u8(q.reserved);
-        writeBytes(bytes.data(), bytes.size());
-    }
-    writeOpenDMLSuperIndex(videoChunkId, videoSuperIndex);
+    out.raw(bitmap, sizeof bitmap);
+    if (palette)
+        for (const tagRGBQUAD& q : colormap) out.u8(q.blue).u8(q.green).u8(q.red).u8(q.reserved);
+    out.close(strf);
+    writeOpenDMLSuperIndex(out, videoChunkId, videoSuperIndex);
+    out.close(strl);
 }
 
-void File::writeAudioStreamHeader() {
-    writeList("LIST", getStrlLength(1, AUDIO_STRL_FIXED, static_cast<unsigned long>(audioSuperIndex.size())), "strl");
-    writeChunk("strh", STREAM_HEADER_BYTES);
+void File::writeAudioStreamHeader(ChunkBuffer& out) {
+    const std::size_t strl = out.openList("LIST", "strl");
+    const std::size_t strh = out.open("strh");
     char record[STREAM_HEADER_BYTES];
     populateAudioStreamHeader();
     copyStreamHeader2Buf(record, audioStreamIndex);
-    writeBytes(record, sizeof record);
+    out.raw(record, sizeof record);
+    out.close(strh);
 
-    writeChunk("strf", AUDIO_FORMAT_CHUNK_BYTES);
+    const std::size_t strf = out.open("strf");
     char format[AUDIO_FORMAT_CHUNK_BYTES] = {};
     populateWaveHeader();
     copyWaveHeader2Buf(format);
-    writeBytes(format, sizeof format);
-    writeOpenDMLSuperIndex(audioChunkId, audioSuperIndex);
+    out.raw(format, sizeof format);
+    out.close(strf);
+    writeOpenDMLSuperIndex(out, audioChunkId, audioSuperIndex);
+    out.close(strl);
 }
 
-void File::writeOpenDMLHeader() {
-    writeList("LIST", getOpenDMLHeaderLength(), "odml");
-    writeChunk("dmlh", 4);
-    char total[4];
-    ByteWriter(total).u32(numeric_cast<std::uint32_t>(std::uint64_t(laterVideoFrames) + firstRiffVideoChunks));
-    writeBytes(total, sizeof total);
+void File::writeOpenDMLHeader(ChunkBuffer& out) {
+    const std::size_t odml = out.openList("LIST", "odml");
+    const std::size_t dmlh = out.open("dmlh");
+    out.u32(numeric_cast<std::uint32_t>(std::uint64_t(laterVideoFrames) + firstRiffVideoChunks));
+    out.close(dmlh);
+    out.close(odml);
 }
 
 }  // namespace avi

@@ -1,13 +1,18 @@
 // Writing side of avi::File: data chunks, RIFF segmentation into "AVIX"
-// chunks, and the standard, super and legacy indexes.
+// chunks, and keeping the header region readable while a recording grows.
 #include <avi/avifile.hpp>
 #include <avi/aviwriter_bytes.hpp>
 
 #include <boost/numeric/conversion/cast.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <limits>
+
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 namespace avi {
 
@@ -21,54 +26,51 @@ using detail::ByteWriter;
 constexpr std::uint64_t RIFF_LIMIT = 0x7FFFFFFF;
 // "RIFF" size "AVIX" "LIST" size "movi": room left for the head of a later RIFF chunk.
 constexpr std::uint64_t AVIX_HEAD_BYTES = 24;
-constexpr std::size_t INDEX_HEAD_BYTES = 12;
+// A recording cut short loses at most this much (or one second of media).
+constexpr std::uint64_t REFRESH_BYTES = 64ull << 20;
 
 }  // namespace
 
 // ---- plumbing ----
 
-bool File::writeBytes(const void* data, std::size_t length) {
-    if (length == 0) return true;
-    if (!filePtr || std::fwrite(data, 1, length, filePtr) != length) {
-        ++writeFailures;
-        setError(errors::FWRITE_FAILED);
-        return false;
+bool File::writeAt(std::uint64_t position, const void* data, std::size_t length) {
+    const int fd = stream.descriptor();
+    const auto* in = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < length && fd >= 0 && position + length <= std::uint64_t(std::numeric_limits<off_t>::max())) {
+        const ssize_t n = ::pwrite(fd, in + done, length - done, static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
     }
+    if (done == length) return true;
+    ++writeFailures;
+    setError(errors::FWRITE_FAILED);
+    return false;
+}
+
+bool File::writeBytes(const void* data, std::size_t length) {
+    if (!writeAt(writePos, data, length)) return false;
+    writePos += length;
     return true;
 }
 
 bool File::writeTell(std::uint64_t& position) {
-    const long long at = filePtr ? static_cast<long long>(ftello(filePtr)) : -1;
-    if (at < 0) {
-        setError(errors::GET_FILE_POS_FAILED);
-        return false;
-    }
-    position = static_cast<std::uint64_t>(at);
+    position = writePos;
     return true;
 }
 
 bool File::writeSeek(std::uint64_t position) {
-    if (!filePtr || position > std::uint64_t(std::numeric_limits<off_t>::max()) ||
-        fseeko(filePtr, static_cast<off_t>(position), SEEK_SET) != 0) {
-        // Seeking flushes what is buffered; a failure there is a failed write.
-        const bool flushFailed = filePtr && std::ferror(filePtr);
-        if (filePtr) std::clearerr(filePtr);
-        if (flushFailed) ++writeFailures;
-        setError(flushFailed ? errors::FWRITE_FAILED : errors::SET_FILE_POS_FAILED);
-        return false;
-    }
+    writePos = position;
     return true;
 }
 
 bool File::patchBytes(std::uint64_t position, const void* data, std::size_t length) {
-    std::uint64_t back = 0;
-    if (!writeTell(back) || !writeSeek(position)) return false;
-    const bool written = writeBytes(data, length);
-    return writeSeek(back) && written;
+    return writeAt(position, data, length);
 }
 
 bool File::writerReady() {
-    if (!filePtr || mode != 1) {
+    if (!stream.isOpen() || mode != 1) {
         setError(errors::UNSUPPORTED_MODE);
         return false;
     }
@@ -116,60 +118,138 @@ void File::writeMoviEntry(char* data, unsigned int chunkSize, unsigned int write
         setError(errors::FWRITE_FAILED);
         return;
     }
+    // Data of odd length is followed by a pad byte, so that the next chunk
+    // starts at an even offset where a RIFF walk looks for it.
+    const unsigned pad = writeLength & 1u;
+    const std::uint64_t stored = std::uint64_t(writeLength) + pad;
     // Every RIFF chunk takes one super-index entry per stream in the header
     // region; a chunk whose RIFF chunk would have no entry left is refused, so
     // the header written by close never runs into the data.
     const std::uint64_t closed = std::max(videoSuperIndex.size(), audioSuperIndex.size());
-    const std::uint64_t needed = closed + (atRiffBoundary(writeLength) ? 2 : 1);
+    const std::uint64_t needed = closed + (atRiffBoundary(static_cast<unsigned long>(stored)) ? 2 : 1);
     if (!headerFits(needed, needed)) {
         setError(errors::INVALID_INDEX_OFFSET);
         return;
     }
-    updateRiffChunk(writeLength);
+    // Before the first data chunk the header region gets what is known, so
+    // that a recording cut short anywhere is a readable file.
+    if (!headerWritten) refreshHeader();
+    updateRiffChunk(static_cast<unsigned long>(stored));
 
-    std::uint64_t start = 0;
-    if (!writeTell(start)) return;
+    const std::uint64_t start = writePos;
     const std::uint64_t offset = start - moviPos;
     if (start < moviPos || offset > std::numeric_limits<std::uint32_t>::max()) {
         setError(errors::INVALID_INDEX_OFFSET);
         return;
     }
-    index.push_back(IndexEntry{static_cast<std::uint32_t>(offset), chunkSize, moviPos});
 
-    const std::uint64_t failuresBefore = writeFailures;
-    writeChunk(chunkId, chunkSize);
-    writeBytes(data, writeLength);
-    if (writeFailures == failuresBefore && std::fflush(filePtr) != 0) {
+    // The chunk goes out in one positioned write: header, data, pad byte.
+    char head[8];
+    ByteWriter(head).fourcc(chunkId).u32(chunkSize);
+    char zero = 0;
+    iovec parts[3] = {{head, sizeof head}, {data, writeLength}, {&zero, pad}};
+    const std::size_t total = static_cast<std::size_t>(8 + stored);
+    const int fd = stream.descriptor();
+    ssize_t n;
+    do {
+        n = ::pwritev(fd, parts, pad ? 3 : 2, static_cast<off_t>(start));
+    } while (n < 0 && errno == EINTR);
+    bool written = n == static_cast<ssize_t>(total);
+    if (!written && n >= 0) {
+        // A partial write: the rest piece by piece, which reports a failure.
+        std::size_t done = static_cast<std::size_t>(n);
+        std::uint64_t at = start;
+        written = true;
+        for (const iovec& part : parts) {
+            const std::size_t skip = std::min(done, part.iov_len);
+            done -= skip;
+            if (part.iov_len > skip &&
+                !writeAt(at + skip, static_cast<const char*>(part.iov_base) + skip, part.iov_len - skip)) {
+                written = false;
+                break;
+            }
+            at += part.iov_len;
+        }
+    } else if (!written) {
         ++writeFailures;
         setError(errors::FWRITE_FAILED);
     }
-    if (writeFailures != failuresBefore) {
+    if (!written) {
         // A chunk that did not reach the file is not indexed, and the next
         // chunk (or index) takes its place, so the file stays consistent.
-        index.pop_back();
-        std::clearerr(filePtr);
-        if (fseeko(filePtr, static_cast<off_t>(start), SEEK_SET) != 0) std::clearerr(filePtr);
         return;
     }
-    curRiffMoviBytes = numeric_cast<std::uint32_t>(std::uint64_t(curRiffMoviBytes) + writeLength + 8);
+    index.push_back(IndexEntry{static_cast<std::uint32_t>(offset), chunkSize, moviPos});
+    writePos = start + total;
+    curRiffMoviBytes = numeric_cast<std::uint32_t>(std::uint64_t(curRiffMoviBytes) + total);
+    noteChunkWritten(total, &index == &videoIndex);
+}
+
+// ---- keeping a growing file readable ----
+
+void File::noteChunkWritten(std::uint64_t bytes, bool video) {
+    bytesSinceRefresh += bytes;
+    bool second = false;
+    if (video) {
+        // Within one frame of a second of video (rate is frames per 10^6 s).
+        ++videoFramesSinceRefresh;
+        second = (videoFramesSinceRefresh + 1) * 1000000ull > streamHeaders[videoStreamIndex].rate;
+    } else {
+        audioBytesSinceRefresh += audioChunkDataSize;
+        const std::uint64_t perSecond =
+            std::uint64_t(streamHeaders[audioStreamIndex].sampleSize) * waveFormat.samplesPerSec;
+        second = audioBytesSinceRefresh + audioChunkDataSize > perSecond;
+    }
+    if (second || bytesSinceRefresh >= REFRESH_BYTES) refreshHeader();
+}
+
+void File::refreshHeader() {
+    if (!hasVideoStream && !hasAudioStream) return;
+    bytesSinceRefresh = 0;
+    videoFramesSinceRefresh = 0;
+    audioBytesSinceRefresh = 0;
+    const bool first = firstMoviEnd == 0 && isFirstRiffChunk();
+    if (!first) writeAVIXChunk();  // the current RIFF chunk's head, with its size so far
+    // The counts as if the current RIFF chunk ended here; put back afterwards.
+    const std::uint32_t saved[5] = {firstRiffLength, firstRiffVideoChunks, firstRiffAudioChunks, laterVideoFrames,
+                                    laterAudioChunks};
+    if (first) {
+        firstRiffLength = numeric_cast<std::uint32_t>(writePos);
+        firstRiffVideoChunks = numeric_cast<std::uint32_t>(videoIndex.size());
+        firstRiffAudioChunks = numeric_cast<std::uint32_t>(audioIndex.size());
+    } else {
+        laterVideoFrames = numeric_cast<std::uint32_t>(laterVideoFrames + videoIndex.size());
+        laterAudioChunks = numeric_cast<std::uint32_t>(laterAudioChunks + audioIndex.size());
+    }
+    writeHeader(true);
+    firstRiffLength = saved[0];
+    firstRiffVideoChunks = saved[1];
+    firstRiffAudioChunks = saved[2];
+    laterVideoFrames = saved[3];
+    laterAudioChunks = saved[4];
+    headerWritten = true;
+}
+
+void File::finishWriting() {
+    if (!hasAudioStream && !hasVideoStream) return;
+    closeCurRiffChunk();
+    writeHeader();
+    // Bytes of a chunk that failed to be written may lie past the end.
+    struct stat info {};
+    if (::fstat(stream.descriptor(), &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<std::uint64_t>(info.st_size) > writePos && writeFailures != 0)
+        (void)::ftruncate(stream.descriptor(), static_cast<off_t>(writePos));
 }
 
 // ---- RIFF segmentation ----
-
-std::uint32_t File::getOpenDMLStandardIndexLength(unsigned long entries) {
-    return numeric_cast<std::uint32_t>(24 + 8 * std::uint64_t(entries));
-}
 
 bool File::isFirstRiffChunk() {
     return videoSuperIndex.empty() && audioSuperIndex.empty() && firstRiffLength == 0;
 }
 
 std::uint32_t File::getCurRiffChunkSize() {
-    const long long at = filePtr ? static_cast<long long>(ftello(filePtr)) : -1;
-    if (at < 0) throw boost::numeric::positive_overflow();
-    const std::uint64_t position = static_cast<std::uint64_t>(at);
-    if (isFirstRiffChunk()) return numeric_cast<std::uint32_t>(position);
-    return numeric_cast<std::uint32_t>(position - moviPos + 12);
+    if (isFirstRiffChunk()) return numeric_cast<std::uint32_t>(writePos);
+    return numeric_cast<std::uint32_t>(writePos - moviPos + 12);
 }
 
 bool File::atRiffBoundary(unsigned long length) {
@@ -184,9 +264,10 @@ bool File::atRiffBoundary(unsigned long length) {
 void File::updateRiffChunk(unsigned long length) {
     if (!atRiffBoundary(length)) return;
     closeCurRiffChunk();
-    std::uint64_t end = 0;
-    if (!writeTell(end) || !writeSeek(end + AVIX_HEAD_BYTES)) return;
+    const std::uint64_t end = writePos;
+    writePos = end + AVIX_HEAD_BYTES;
     moviPos = end + AVIX_HEAD_BYTES - 4;
+    refreshHeader();
 }
 
 void File::closeCurRiffChunk() {
@@ -194,9 +275,9 @@ void File::closeCurRiffChunk() {
     if (hasVideoStream) writeOpenDMLStandardIndex(videoChunkId, videoStreamIndex, videoIndex, videoSuperIndex);
     if (hasAudioStream) writeOpenDMLStandardIndex(audioChunkId, audioStreamIndex, audioIndex, audioSuperIndex);
     if (first) {
+        firstMoviEnd = writePos;
         writeLegacyIndex();
-        std::uint64_t end = 0;
-        if (writeTell(end)) firstRiffLength = numeric_cast<std::uint32_t>(end);
+        firstRiffLength = numeric_cast<std::uint32_t>(writePos);
         firstRiffVideoChunks = numeric_cast<std::uint32_t>(videoIndex.size());
         firstRiffAudioChunks = numeric_cast<std::uint32_t>(audioIndex.size());
         firstRiffMoviBytes = curRiffMoviBytes;
@@ -218,92 +299,18 @@ void File::writeAVIXChunk() {
 }
 
 std::uint32_t File::getMoviLength() {
-    std::uint64_t length = firstRiffMoviBytes;
-    length += hasVideoStream ? std::uint64_t(getOpenDMLStandardIndexLength(firstRiffVideoChunks)) + 12 : 4;
-    if (hasAudioStream) length += std::uint64_t(getOpenDMLStandardIndexLength(firstRiffAudioChunks)) + 8;
+    // While the first RIFF chunk is being written: its list as if it were
+    // closed now.
+    const bool open = isFirstRiffChunk();
+    const std::uint64_t videoEntries = open ? videoIndex.size() : firstRiffVideoChunks;
+    const std::uint64_t audioEntries = open ? audioIndex.size() : firstRiffAudioChunks;
+    std::uint64_t length = open ? curRiffMoviBytes : firstRiffMoviBytes;
+    length += hasVideoStream
+                  ? std::uint64_t(getOpenDMLStandardIndexLength(static_cast<unsigned long>(videoEntries))) + 12
+                  : 4;
+    if (hasAudioStream)
+        length += std::uint64_t(getOpenDMLStandardIndexLength(static_cast<unsigned long>(audioEntries))) + 8;
     return numeric_cast<std::uint32_t>(length);
-}
-
-// ---- indexes ----
-
-void File::populateOpenDMLBaseIndex(avi::aviindex_chunk& head, const char* chunkId, unsigned short longsPerEntry,
-                                    unsigned char indexType, unsigned int entriesInUse) {
-    head.longsPerEntry = longsPerEntry;
-    head.indexSubType = 0;
-    head.indexType = indexType;
-    head.entriesInUse = entriesInUse;
-    head.chunkId = detail::fourccValue(chunkId);
-}
-
-void File::copyOpenDMLBaseIndex2Buf(const avi::aviindex_chunk& head, char* buffer) {
-    ByteWriter(buffer).u16(head.longsPerEntry).u8(head.indexSubType).u8(head.indexType).u32(head.entriesInUse).u32(
-        head.chunkId);
-}
-
-void File::writeOpenDMLBaseIndex(const char* chunkId, unsigned short longsPerEntry, unsigned char indexType,
-                                 unsigned int entriesInUse) {
-    avi::aviindex_chunk head;
-    populateOpenDMLBaseIndex(head, chunkId, longsPerEntry, indexType, entriesInUse);
-    char buffer[INDEX_HEAD_BYTES];
-    copyOpenDMLBaseIndex2Buf(head, buffer);
-    writeBytes(buffer, sizeof buffer);
-}
-
-void File::writeOpenDMLStandardIndex(const char* chunkId, unsigned int streamNumber,
-                                     const std::vector<avi::IndexEntry>& index,
-                                     std::vector<avi::SuperIndexEntry>& superIndex) {
-    std::uint64_t start = 0;
-    if (!writeTell(start)) return;
-    const std::uint32_t count = numeric_cast<std::uint32_t>(index.size());
-    const std::uint32_t length = getOpenDMLStandardIndexLength(count);
-    const char id[5] = {'i', 'x', '0', static_cast<char>('0' + streamNumber), '\0'};
-
-    const std::uint64_t failuresBefore = writeFailures;
-    writeChunk(id, length);
-    writeOpenDMLBaseIndex(chunkId, 2, 1, count);
-    char base[12];
-    ByteWriter(base).u64(moviPos).u32(0);
-    writeBytes(base, sizeof base);
-    std::vector<char> entries(8 * std::size_t(count));
-    ByteWriter w(entries.data());
-    for (const IndexEntry& e : index) w.u32(numeric_cast<std::uint32_t>(std::uint64_t(e.offset) + 8)).u32(e.size);
-    writeBytes(entries.data(), entries.size());
-    if (writeFailures != failuresBefore) return;
-
-    const std::uint32_t sampleSize = streamHeaders.at(streamNumber).sampleSize;
-    const std::uint64_t duration = sampleSize ? std::uint64_t(count) * sampleSize : count;
-    superIndex.push_back(SuperIndexEntry{start, length + 8, numeric_cast<std::uint32_t>(duration)});
-}
-
-void File::writeOpenDMLSuperIndex(const char* chunkId, const std::vector<avi::SuperIndexEntry>& superIndex) {
-    const std::uint32_t count = numeric_cast<std::uint32_t>(superIndex.size());
-    writeChunk("indx", getOpenDMLSuperIndexLength(count));
-    writeOpenDMLBaseIndex(chunkId, 4, 0, count);
-    char reserved[12] = {};
-    writeBytes(reserved, sizeof reserved);
-    std::vector<char> entries(16 * std::size_t(count));
-    ByteWriter w(entries.data());
-    for (const SuperIndexEntry& e : superIndex) w.u64(e.offset).u32(e.size).u32(e.duration);
-    writeBytes(entries.data(), entries.size());
-}
-
-std::uint32_t File::getLegacyIndexLength() {
-    const std::uint64_t entries =
-        (hasVideoStream ? videoIndex.size() : 0) + (hasAudioStream ? audioIndex.size() : 0);
-    return numeric_cast<std::uint32_t>(16 * entries);
-}
-
-void File::writeLegacyIndex() {
-    const std::uint32_t length = getLegacyIndexLength();
-    writeChunk("idx1", length);
-    std::vector<char> records(length);
-    ByteWriter w(records.data());
-    auto add = [&w](const char* id, const std::vector<IndexEntry>& index) {
-        for (const IndexEntry& e : index) w.fourcc(id).u32(0).u32(e.offset).u32(e.size);
-    };
-    if (hasVideoStream) add(videoChunkId, videoIndex);
-    if (hasAudioStream) add(audioChunkId, audioIndex);
-    writeBytes(records.data(), records.size());
 }
 
 }  // namespace avi

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
+
+#include <boost/numeric/conversion/cast.hpp>
 
 namespace avi {
 namespace detail {
@@ -45,6 +48,60 @@ public:
 private:
     char* out_;
     std::size_t pos_ = 0;
+};
+
+// A growing record of chunks. open() writes a chunk's id and a zero size and
+// close() patches the size in once the chunk's data is complete, adding the
+// pad byte that keeps the next chunk at an even offset; so no size is ever
+// computed ahead of the bytes it describes.
+class ChunkBuffer {
+public:
+    ChunkBuffer& u8(std::uint8_t v) {
+        bytes_.push_back(static_cast<char>(v));
+        return *this;
+    }
+    ChunkBuffer& u16(std::uint16_t v) { return u8(static_cast<std::uint8_t>(v & 0xFFu)).u8(static_cast<std::uint8_t>(v >> 8)); }
+    ChunkBuffer& u32(std::uint32_t v) {
+        return u16(static_cast<std::uint16_t>(v & 0xFFFFu)).u16(static_cast<std::uint16_t>(v >> 16));
+    }
+    ChunkBuffer& u64(std::uint64_t v) {
+        return u32(static_cast<std::uint32_t>(v & 0xFFFFFFFFu)).u32(static_cast<std::uint32_t>(v >> 32));
+    }
+    ChunkBuffer& fourcc(const char* id) {
+        bytes_.insert(bytes_.end(), id, id + 4);
+        return *this;
+    }
+    ChunkBuffer& zeros(std::size_t n) {
+        bytes_.insert(bytes_.end(), n, '\0');
+        return *this;
+    }
+    ChunkBuffer& raw(const char* data, std::size_t n) {
+        bytes_.insert(bytes_.end(), data, data + n);
+        return *this;
+    }
+    // Starts a chunk (or a list, with its type) and returns where it begins.
+    std::size_t open(const char* id) {
+        const std::size_t at = bytes_.size();
+        fourcc(id).u32(0);
+        return at;
+    }
+    std::size_t openList(const char* id, const char* type) {
+        const std::size_t at = open(id);
+        fourcc(type);
+        return at;
+    }
+    // Ends the chunk begun at `at`: its size is what was added since.
+    void close(std::size_t at) {
+        const std::uint32_t size = boost::numeric_cast<std::uint32_t>(bytes_.size() - at - 8);
+        ByteWriter(bytes_.data() + at + 4).u32(size);
+        if (size & 1u) u8(0);
+    }
+    std::size_t size() const { return bytes_.size(); }
+    const char* data() const { return bytes_.data(); }
+    void clear() { bytes_.clear(); }
+
+private:
+    std::vector<char> bytes_;
 };
 
 // The four characters of a chunk id read as a little-endian 32-bit value.

@@ -56,15 +56,19 @@ TEST_F(AviAudio, StreamLengthEndsTheStreamInsideAChunk) {
     f.readAudio(buf.data(), 16);
     EXPECT_EQ(buf, std::string("abcdefghij") + std::string(6, '\0'));
     EXPECT_TRUE(f.isEndOfAudio());
-    // a longer header length than the chunks: the chunks end it, with zeros
-    AviRecipe t = audioFile({"abcd", "efg"}, 8);
+    // a longer header length than the chunks: the chunks end it, with zeros,
+    // and a read loop comes to its end
+    AviRecipe t = audioFile({"abcd", "efg", ""}, 8);
     t.audioLength = 100;
     File g;
     ASSERT_TRUE(g.open(save(t, "t.avi").c_str(), "r"));
     std::string b2(10, 'u');
-    g.readAudio(b2.data(), 10);
-    EXPECT_EQ(b2, std::string("abcdefg\0\0\0", 10));
+    g.readAudio(b2.data(), 5);
     EXPECT_FALSE(g.isEndOfAudio());
+    g.readAudio(b2.data() + 5, 5);
+    EXPECT_EQ(b2, std::string("abcdefg\0\0\0", 10));
+    EXPECT_TRUE(g.isEndOfAudio());
+    EXPECT_EQ(g.getAudioBytesRead(), 7u);
 }
 
 TEST_F(AviAudio, Errors) {

@@ -6,6 +6,7 @@
 #include <boost/lexical_cast.hpp>
 #include <boost/numeric/conversion/cast.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -106,7 +107,7 @@ unsigned int File::streamNumberOfChunkId(std::string const& digits, unsigned int
 void File::parseLegacyIndex() {
     if (idx1Pos == 0) return;
     char sizeField[4];
-    if (!seekTo(idx1Pos) || std::fread(sizeField, 1, 4, filePtr) != 4) {
+    if (!readExact(idx1Pos, sizeField, 4)) {
         setError(errors::FREAD_FAILED);
         return;
     }
@@ -130,12 +131,10 @@ void File::parseLegacyIndex() {
     std::vector<char> block;
     for (std::uint64_t first = 0; first < count && !errorCode; first += kBlock) {
         const std::uint64_t wanted = (count - first < kBlock ? count - first : kBlock);
-        block.resize(wanted * 16);
-        std::size_t got = 0;
-        if (seekTo(entriesStart + 16 * first)) got = std::fread(block.data(), 1, block.size(), filePtr);
-        const std::uint64_t whole = got / 16;
+        ByteReader entries = readRecord(entriesStart + 16 * first, static_cast<std::size_t>(wanted * 16), block);
+        const std::uint64_t whole = entries.size() / 16;
         for (std::uint64_t k = 0; k < whole; ++k) {
-            ByteReader r(block.data() + 16 * k, 16);
+            ByteReader r = entries.sub(16);
             char ckid[4];
             r.fourcc(ckid);
             r.u32le();  // flags
@@ -148,8 +147,7 @@ void File::parseLegacyIndex() {
                 baseDecided = true;
                 auto idAt = [&](std::uint64_t position) {
                     char found[4];
-                    return seekTo(position) && std::fread(found, 1, 4, filePtr) == 4 &&
-                           std::memcmp(found, ckid, 4) == 0;
+                    return readExact(position, found, 4) && std::memcmp(found, ckid, 4) == 0;
                 };
                 if (!idAt(moviPos + chunkOffset) && idAt(chunkOffset)) base = 0;
             }
@@ -215,12 +213,7 @@ void File::parseOpenDMLSuperIndex(unsigned long stream, aviindex_chunk const& he
         const std::uint64_t offset = r.u64le();
         const std::uint32_t size = r.u32le();
         r.u32le();  // duration
-        if (offset > fileSize || size > fileSize - offset || !seekTo(offset)) {
-            setError(errors::FREAD_FAILED);
-            break;
-        }
-        chunk.resize(size);
-        if (size && std::fread(chunk.data(), 1, size, filePtr) != size) {
+        if (offset > fileSize || size > fileSize - offset || readRecord(offset, size, chunk).size() != size) {
             setError(errors::FREAD_FAILED);
             break;
         }
@@ -253,18 +246,30 @@ void File::parseOpenDMLStandardIndex(unsigned long stream, aviindex_chunk const&
 void File::verifyIndex() {
     if (hasVideoStream && videoIndex.empty()) {
         buildLegacyIndex(videoChunkId);
-        if (errorCode) return;
+        // A movi list cut short (a recording that ended abruptly) still holds
+        // the audio chunks before the cut: scan for them too, keeping code 11.
+        if (errorCode && errorCode != errors::VIDEO_CHUNKS_MISSING) return;
     }
     if (hasAudioStream && audioIndex.empty()) buildLegacyIndex(audioChunkId);
 }
 
+bool File::chunkIsWhole(const char* id, std::uint64_t dataPos, std::uint32_t size) {
+    std::uint64_t needed = size;
+    // An uncompressed frame is read at the picture's size, whatever its chunk claims.
+    if (isVideoType(id) && !isVideoCompressed() && bitmapHeader.bitCount != 0) {
+        const std::uint64_t stride = (std::uint64_t(getVideoWidth()) * bitmapHeader.bitCount + 31) / 32 * 4;
+        needed = std::min<std::uint64_t>(needed, stride * getVideoHeight());
+    }
+    return dataPos <= fileSize && needed <= fileSize - dataPos;
+}
+
 void File::buildLegacyIndex(char const* chunkId) {
     char head[8];
-    if (moviPos < 4 || !seekTo(moviPos - 4)) {
+    if (moviPos < 4) {
         setError(errors::SEEK_FAILED);
         return;
     }
-    if (std::fread(head, 1, 8, filePtr) != 8) {
+    if (!readExact(moviPos - 4, head, 8)) {
         setError(errors::FREAD_FAILED);
         return;
     }
@@ -276,7 +281,7 @@ void File::buildLegacyIndex(char const* chunkId) {
     pendingIndexSource = IndexSource::Scan;
     std::uint64_t pos = moviPos + 4;
     while (pos < listEnd) {
-        if (!seekTo(pos) || std::fread(head, 1, 8, filePtr) != 8) {
+        if (!readExact(pos, head, 8)) {
             setError(errors::VIDEO_CHUNKS_MISSING);
             break;
         }
@@ -287,7 +292,7 @@ void File::buildLegacyIndex(char const* chunkId) {
         const std::uint64_t data = pos + 8;
         char listType[4];
         // "rec " groups hold data chunks: step into them rather than over.
-        if (std::memcmp(id, "LIST", 4) == 0 && size >= 4 && std::fread(listType, 1, 4, filePtr) == 4 &&
+        if (std::memcmp(id, "LIST", 4) == 0 && size >= 4 && readExact(data, listType, 4) &&
             std::memcmp(listType, "rec ", 4) == 0) {
             pos = data + 4;
             continue;
@@ -295,6 +300,11 @@ void File::buildLegacyIndex(char const* chunkId) {
         const bool match = video ? (std::memcmp(id, chunkId, 2) == 0 && isVideoType(id))
                                  : std::memcmp(id, chunkId, 4) == 0;
         if (match) {
+            // The file ends inside this chunk: what follows was never written.
+            if (!chunkIsWhole(id, data, size)) {
+                setError(errors::VIDEO_CHUNKS_MISSING);
+                break;
+            }
             const std::uint32_t offset = boost::numeric_cast<std::uint32_t>(data - moviPos);
             if (stream != kNoStream) {
                 // The entry keeps the chunk's true size: its pad byte is not data.
