@@ -1,6 +1,7 @@
 // avi::File: reading frames (raw, palette indexes, RGB24), the in-place pixel
 // conversions and audio as a byte stream.
 #include <avi/avifile.hpp>
+#include <avi/pixelconvert.hpp>
 
 #include <algorithm>
 #include <array>
@@ -192,73 +193,18 @@ void File::convertFrameToBottomUp(char* buffer) {
 }
 
 // ---- in-place conversions ----
-// Growing conversions (palette and 16-bit to 24-bit) run from the last pixel
-// to the first, the shrinking one (32-bit) from the first to the last: an
-// output pixel never lands on a stored byte that is still to be read.
-
-namespace {
-
-// A pixel as its three output bytes in the low 24 bits: blue, green, red.
-inline std::uint32_t rgb555(unsigned v) {
-    return ((v & 0x1Fu) << 3) | (((v >> 5) & 0x1Fu) << 11) | (((v >> 10) & 0x1Fu) << 19);
-}
-
-inline void put3(std::uint8_t* dst, std::uint32_t bgr) {
-    dst[0] = static_cast<std::uint8_t>(bgr);
-    dst[1] = static_cast<std::uint8_t>(bgr >> 8);
-    dst[2] = static_cast<std::uint8_t>(bgr >> 16);
-}
-
-// Four pixels as 12 output bytes, written with two stores.
-inline void put12(std::uint8_t* dst, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-    const std::uint64_t lo = static_cast<std::uint64_t>(a & 0xFFFFFFu) | (static_cast<std::uint64_t>(b & 0xFFFFFFu) << 24) |
-                             (static_cast<std::uint64_t>(c & 0xFFFFu) << 48);
-    const std::uint32_t hi = ((c >> 16) & 0xFFu) | ((d & 0xFFFFFFu) << 8);
-    std::memcpy(dst, &lo, 8);
-    std::memcpy(dst + 8, &hi, 4);
-}
-
-inline std::uint32_t load32(const std::uint8_t* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-}  // namespace
+// The walks themselves (and their SIMD paths) are in pixelconvert.cpp.
 
 void File::indexedToRgb24WPad(char* buffer) {
     const unsigned bits = bitmapHeader.bitCount;
     if (bits != 2 && bits != 4 && bits != 8) return;
     const std::uint64_t w = getVideoWidth(), h = getVideoHeight();
-    const std::uint64_t in = storedStride(w, bits);
-    const std::uint64_t out = 3 * w + getRgb24PadLength();
     // Indexes beyond the colormap are black.
     std::array<std::uint32_t, 256> lut{};
     for (std::size_t i = 0; i < colormap.size() && i < lut.size(); ++i)
         lut[i] = colormap[i].blue | (colormap[i].green << 8) | (static_cast<std::uint32_t>(colormap[i].red) << 16);
-    auto* p = reinterpret_cast<std::uint8_t*>(buffer);
-    const unsigned perByte = 8 / bits;
-    const unsigned mask = (1u << bits) - 1u;
-    for (std::uint64_t r = h; r-- > 0;) {
-        const std::uint8_t* src = p + r * in;
-        std::uint8_t* dst = p + r * out;
-        if (bits == 8) {
-            std::uint64_t x = w;
-            for (; x % 4; --x) put3(dst + 3 * (x - 1), lut[src[x - 1]]);
-            // Four at a time from the back: the 12 bytes written start at or
-            // after the four indexes just read, so no unread index is hit.
-            for (; x >= 4; x -= 4) {
-                const std::uint32_t four = load32(src + x - 4);
-                put12(dst + 3 * (x - 4), lut[four & 0xFF], lut[(four >> 8) & 0xFF], lut[(four >> 16) & 0xFF],
-                      lut[four >> 24]);
-            }
-        } else {
-            for (std::uint64_t x = w; x-- > 0;) {
-                const unsigned shift = 8 - bits - static_cast<unsigned>(x % perByte) * bits;
-                put3(dst + 3 * x, lut[(src[x / perByte] >> shift) & mask]);  // leftmost pixel in the high bits
-            }
-        }
-    }
+    detail::paletteToRgb24(reinterpret_cast<std::uint8_t*>(buffer), w, h, bits, storedStride(w, bits),
+                           3 * w + getRgb24PadLength(), lut.data(), detail::bestPixelIsa());
 }
 
 void File::indexedToRgb24(char* buffer) {
@@ -268,26 +214,8 @@ void File::indexedToRgb24(char* buffer) {
 
 void File::rgb555ToRgb24WPad(char* buffer) {
     const std::uint64_t w = getVideoWidth(), h = getVideoHeight();
-    const std::uint64_t in = 2 * w + getRgb555PadLength();
-    const std::uint64_t out = 3 * w + getRgb24PadLength();
-    // The output pixel is the OR of what the low and the high byte give.
-    std::array<std::uint32_t, 256> low{}, high{};
-    for (unsigned b = 0; b < 256; ++b) {
-        low[b] = rgb555(b);
-        high[b] = rgb555(b << 8);
-    }
-    auto px = [&](const std::uint8_t* v) { return low[v[0]] | high[v[1]]; };
-    auto* p = reinterpret_cast<std::uint8_t*>(buffer);
-    for (std::uint64_t r = h; r-- > 0;) {
-        const std::uint8_t* src = p + r * in;
-        std::uint8_t* dst = p + r * out;
-        std::uint64_t x = w;
-        for (; x % 4; --x) put3(dst + 3 * (x - 1), px(src + 2 * (x - 1)));
-        for (; x >= 4; x -= 4) {
-            const std::uint8_t* v = src + 2 * (x - 4);
-            put12(dst + 3 * (x - 4), px(v), px(v + 2), px(v + 4), px(v + 6));
-        }
-    }
+    detail::rgb555ToRgb24(reinterpret_cast<std::uint8_t*>(buffer), w, h, 2 * w + getRgb555PadLength(),
+                          3 * w + getRgb24PadLength(), detail::bestPixelIsa());
 }
 
 void File::rgb555ToRgb24(char* buffer) {
@@ -296,24 +224,9 @@ void File::rgb555ToRgb24(char* buffer) {
 
 void File::rgb32ToRgb24WPad(char* buffer) {
     const std::uint64_t w = getVideoWidth(), h = getVideoHeight();
-    const std::uint64_t out = 3 * w + getRgb24PadLength();
     // Only pixels that were read are moved; the output never outgrows them.
-    const std::uint64_t have = storedFrameLength();
-    auto* p = reinterpret_cast<std::uint8_t*>(buffer);
-    for (std::uint64_t r = 0; r < h; ++r) {
-        const std::uint64_t rowStart = r * 4 * w;
-        if (rowStart >= have) break;
-        const std::uint64_t pixels = std::min<std::uint64_t>(w, (have - rowStart) / 4);
-        const std::uint8_t* src = p + rowStart;
-        std::uint8_t* dst = p + r * out;
-        std::uint64_t x = 0;
-        // Front to back, four at a time: the 12 bytes written end before the
-        // next four pixels begin.
-        for (; x + 4 <= pixels; x += 4)
-            put12(dst + 3 * x, load32(src + 4 * x), load32(src + 4 * x + 4), load32(src + 4 * x + 8),
-                  load32(src + 4 * x + 12));
-        for (; x < pixels; ++x) put3(dst + 3 * x, load32(src + 4 * x));
-    }
+    detail::rgb32ToRgb24(reinterpret_cast<std::uint8_t*>(buffer), w, h, 3 * w + getRgb24PadLength(),
+                         static_cast<std::size_t>(storedFrameLength()), detail::bestPixelIsa());
 }
 
 void File::rgb32ToRgb24(char* buffer) {

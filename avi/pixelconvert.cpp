@@ -1,0 +1,294 @@
+// Pixel conversions to RGB24: the scalar reference and the SSSE3 and AVX2
+// paths, each compiled for its instruction set and chosen at run time.
+#include <avi/pixelconvert.hpp>
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace avi {
+namespace detail {
+
+namespace {
+
+// A pixel as its three output bytes in the low 24 bits: blue, green, red.
+inline std::uint32_t rgb555(unsigned v) {
+    return ((v & 0x1Fu) << 3) | (((v >> 5) & 0x1Fu) << 11) | (((v >> 10) & 0x1Fu) << 19);
+}
+
+inline void put3(std::uint8_t* dst, std::uint32_t bgr) {
+    dst[0] = static_cast<std::uint8_t>(bgr);
+    dst[1] = static_cast<std::uint8_t>(bgr >> 8);
+    dst[2] = static_cast<std::uint8_t>(bgr >> 16);
+}
+
+// Four pixels as 12 output bytes, written with two stores.
+inline void put12(std::uint8_t* dst, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    const std::uint64_t lo = static_cast<std::uint64_t>(a & 0xFFFFFFu) |
+                             (static_cast<std::uint64_t>(b & 0xFFFFFFu) << 24) |
+                             (static_cast<std::uint64_t>(c & 0xFFFFu) << 48);
+    const std::uint32_t hi = ((c >> 16) & 0xFFu) | ((d & 0xFFFFFFu) << 8);
+    std::memcpy(dst, &lo, 8);
+    std::memcpy(dst + 8, &hi, 4);
+}
+
+inline std::uint32_t load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+inline unsigned load16(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8u);
+}
+
+// ---- scalar rows ----
+
+// The pixels [0, x) of an 8-bit row, from the back, four at a time: the 12
+// bytes written start at or after the four indexes just read.
+void palette8RowScalar(const std::uint8_t* src, std::uint8_t* dst, std::size_t x, const std::uint32_t* lut) {
+    for (; x % 4; --x) put3(dst + 3 * (x - 1), lut[src[x - 1]]);
+    for (; x >= 4; x -= 4) {
+        const std::uint32_t four = load32(src + x - 4);
+        put12(dst + 3 * (x - 4), lut[four & 0xFF], lut[(four >> 8) & 0xFF], lut[(four >> 16) & 0xFF],
+              lut[four >> 24]);
+    }
+}
+
+void rgb555RowScalar(const std::uint8_t* src, std::uint8_t* dst, std::size_t x) {
+    for (; x % 4; --x) put3(dst + 3 * (x - 1), rgb555(load16(src + 2 * (x - 1))));
+    for (; x >= 4; x -= 4) {
+        const std::uint8_t* v = src + 2 * (x - 4);
+        put12(dst + 3 * (x - 4), rgb555(load16(v)), rgb555(load16(v + 2)), rgb555(load16(v + 4)),
+              rgb555(load16(v + 6)));
+    }
+}
+
+// Pixels [from, to) of a 32-bit row, front to back: the 12 bytes written
+// end before the next four pixels begin.
+void rgb32RowScalar(const std::uint8_t* src, std::uint8_t* dst, std::size_t from, std::size_t to) {
+    std::size_t x = from;
+    for (; x + 4 <= to; x += 4)
+        put12(dst + 3 * x, load32(src + 4 * x), load32(src + 4 * x + 4), load32(src + 4 * x + 8),
+              load32(src + 4 * x + 12));
+    for (; x < to; ++x) put3(dst + 3 * x, load32(src + 4 * x));
+}
+
+// ---- shuffle tables ----
+
+// Output bytes [first, first + 16) of eight 16-bit pixels split into a
+// blue-green register (two bytes per pixel) and a red one: which byte of the
+// source each comes from, -1 (0x80) for none.
+struct Shuffle {
+    alignas(16) std::int8_t bytes[16];
+};
+
+constexpr Shuffle pickFrom555(int first, bool red) {
+    Shuffle s{};
+    for (int k = 0; k < 16; ++k) {
+        const int out = first + k, pixel = out / 3, component = out % 3;
+        s.bytes[k] = -1;
+        if (out >= 24) continue;
+        if (red && component == 2) s.bytes[k] = static_cast<std::int8_t>(2 * pixel);
+        if (!red && component < 2) s.bytes[k] = static_cast<std::int8_t>(2 * pixel + component);
+    }
+    return s;
+}
+
+constexpr Shuffle kBgLow = pickFrom555(0, false), kRedLow = pickFrom555(0, true);
+constexpr Shuffle kBgHigh = pickFrom555(16, false), kRedHigh = pickFrom555(16, true);
+// Four 32-bit pixels to 12 bytes (the last four bytes zero).
+constexpr Shuffle kPack32 = {{0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1}};
+
+// ---- SSSE3 rows ----
+
+__attribute__((target("ssse3"))) void rgb555RowSsse3(const std::uint8_t* src, std::uint8_t* dst, std::size_t w) {
+    std::size_t x = w;
+    for (; x % 8; --x) put3(dst + 3 * (x - 1), rgb555(load16(src + 2 * (x - 1))));
+    const __m128i mask = _mm_set1_epi16(0xF8);
+    const __m128i bgLow = _mm_load_si128(reinterpret_cast<const __m128i*>(kBgLow.bytes));
+    const __m128i redLow = _mm_load_si128(reinterpret_cast<const __m128i*>(kRedLow.bytes));
+    const __m128i bgHigh = _mm_load_si128(reinterpret_cast<const __m128i*>(kBgHigh.bytes));
+    const __m128i redHigh = _mm_load_si128(reinterpret_cast<const __m128i*>(kRedHigh.bytes));
+    for (; x >= 8; x -= 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * (x - 8)));
+        const __m128i b = _mm_and_si128(_mm_slli_epi16(v, 3), mask);
+        const __m128i g = _mm_and_si128(_mm_srli_epi16(v, 2), mask);
+        const __m128i r = _mm_and_si128(_mm_srli_epi16(v, 7), mask);
+        const __m128i bg = _mm_or_si128(b, _mm_slli_epi16(g, 8));
+        const __m128i lo = _mm_or_si128(_mm_shuffle_epi8(bg, bgLow), _mm_shuffle_epi8(r, redLow));
+        const __m128i hi = _mm_or_si128(_mm_shuffle_epi8(bg, bgHigh), _mm_shuffle_epi8(r, redHigh));
+        std::uint8_t* d = dst + 3 * (x - 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), lo);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), hi);
+    }
+}
+
+__attribute__((target("ssse3"))) void rgb32RowSsse3(const std::uint8_t* src, std::uint8_t* dst, std::size_t w) {
+    const __m128i pack = _mm_load_si128(reinterpret_cast<const __m128i*>(kPack32.bytes));
+    std::size_t x = 0;
+    // Each store writes 16 bytes of which 12 are pixels: the 4 beyond belong
+    // to the next pixels (written next) and stay inside the row.
+    for (; x + 6 <= w; x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * x), _mm_shuffle_epi8(v, pack));
+    }
+    rgb32RowScalar(src, dst, x, w);
+}
+
+// Four table loads in one register, packed to 12 bytes that sit at the top
+// of a 16-byte store: the 4 bytes below belong to pixels written later.
+__attribute__((target("ssse3"))) void palette8RowSsse3(const std::uint8_t* src, std::uint8_t* dst, std::size_t w,
+                                                       const std::uint32_t* lut) {
+    static constexpr Shuffle high = {{-1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14}};
+    const __m128i pack = _mm_load_si128(reinterpret_cast<const __m128i*>(high.bytes));
+    std::size_t x = w;
+    for (; x % 4; --x) put3(dst + 3 * (x - 1), lut[src[x - 1]]);
+    // The first block stays whole: its store would reach before the row.
+    for (; x >= 8; x -= 4) {
+        const std::uint8_t* s = src + x - 4;
+        const __m128i ab = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(lut[s[0]])),
+                                              _mm_cvtsi32_si128(static_cast<int>(lut[s[1]])));
+        const __m128i cd = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(lut[s[2]])),
+                                              _mm_cvtsi32_si128(static_cast<int>(lut[s[3]])));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * (x - 4) - 4),
+                         _mm_shuffle_epi8(_mm_unpacklo_epi64(ab, cd), pack));
+    }
+    palette8RowScalar(src, dst, x, lut);
+}
+
+// ---- AVX2 rows ----
+
+__attribute__((target("avx2"))) inline __m256i table(const Shuffle& s) {
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(s.bytes)));
+}
+
+// Gathers are slow on many processors; eight table loads put into one
+// register and packed from 32 to 24 bits do better.
+__attribute__((target("avx2"))) void palette8RowAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t w,
+                                                     const std::uint32_t* lut) {
+    std::size_t x = w;
+    for (; x % 8; --x) put3(dst + 3 * (x - 1), lut[src[x - 1]]);
+    const __m256i pack = table(kPack32);
+    const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+    for (; x >= 8; x -= 8) {
+        const std::uint8_t* s = src + x - 8;
+        __m256i px = _mm256_setr_epi32(static_cast<int>(lut[s[0]]), static_cast<int>(lut[s[1]]),
+                                       static_cast<int>(lut[s[2]]), static_cast<int>(lut[s[3]]),
+                                       static_cast<int>(lut[s[4]]), static_cast<int>(lut[s[5]]),
+                                       static_cast<int>(lut[s[6]]), static_cast<int>(lut[s[7]]));
+        px = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(px, pack), join);
+        std::uint8_t* d = dst + 3 * (x - 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(px));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm256_extracti128_si256(px, 1));
+    }
+}
+
+__attribute__((target("avx2"))) void rgb555RowAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t w) {
+    std::size_t x = w;
+    for (; x % 16; --x) put3(dst + 3 * (x - 1), rgb555(load16(src + 2 * (x - 1))));
+    const __m256i mask = _mm256_set1_epi16(0xF8);
+    const __m256i bgLow = table(kBgLow), redLow = table(kRedLow), bgHigh = table(kBgHigh), redHigh = table(kRedHigh);
+    for (; x >= 16; x -= 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * (x - 16)));
+        const __m256i b = _mm256_and_si256(_mm256_slli_epi16(v, 3), mask);
+        const __m256i g = _mm256_and_si256(_mm256_srli_epi16(v, 2), mask);
+        const __m256i r = _mm256_and_si256(_mm256_srli_epi16(v, 7), mask);
+        const __m256i bg = _mm256_or_si256(b, _mm256_slli_epi16(g, 8));
+        const __m256i lo = _mm256_or_si256(_mm256_shuffle_epi8(bg, bgLow), _mm256_shuffle_epi8(r, redLow));
+        const __m256i hi = _mm256_or_si256(_mm256_shuffle_epi8(bg, bgHigh), _mm256_shuffle_epi8(r, redHigh));
+        std::uint8_t* d = dst + 3 * (x - 16);
+        // Each 128-bit lane holds eight pixels: 24 output bytes apiece.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(lo));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm256_castsi256_si128(hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 24), _mm256_extracti128_si256(lo, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 40), _mm256_extracti128_si256(hi, 1));
+    }
+}
+
+__attribute__((target("avx2"))) void rgb32RowAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t w) {
+    const __m256i pack = table(kPack32);
+    const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+    std::size_t x = 0;
+    // 32 bytes stored, 24 of them pixels; the rest is overwritten next.
+    for (; x + 11 <= w; x += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * x));
+        const __m256i px = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, pack), join);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 3 * x), px);
+    }
+    rgb32RowScalar(src, dst, x, w);
+}
+
+}  // namespace
+
+bool pixelIsaSupported(PixelIsa isa) {
+    __builtin_cpu_init();
+    switch (isa) {
+    case PixelIsa::Scalar: return true;
+    case PixelIsa::Ssse3: return __builtin_cpu_supports("ssse3");
+    case PixelIsa::Avx2: return __builtin_cpu_supports("avx2");
+    }
+    return false;
+}
+
+PixelIsa bestPixelIsa() {
+    if (pixelIsaSupported(PixelIsa::Avx2)) return PixelIsa::Avx2;
+    if (pixelIsaSupported(PixelIsa::Ssse3)) return PixelIsa::Ssse3;
+    return PixelIsa::Scalar;
+}
+
+void paletteToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, unsigned bits,
+                    std::size_t inStride, std::size_t outStride, const std::uint32_t* lut, PixelIsa isa) {
+    const unsigned perByte = 8 / bits;
+    const unsigned mask = (1u << bits) - 1u;
+    for (std::size_t r = height; r-- > 0;) {
+        const std::uint8_t* src = frame + r * inStride;
+        std::uint8_t* dst = frame + r * outStride;
+        if (bits != 8) {
+            for (std::size_t x = width; x-- > 0;) {
+                const unsigned shift = 8 - bits - static_cast<unsigned>(x % perByte) * bits;
+                put3(dst + 3 * x, lut[(src[x / perByte] >> shift) & mask]);  // leftmost pixel in the high bits
+            }
+        } else if (isa == PixelIsa::Avx2) {
+            palette8RowAvx2(src, dst, width, lut);
+        } else if (isa == PixelIsa::Ssse3) {
+            palette8RowSsse3(src, dst, width, lut);
+        } else {
+            palette8RowScalar(src, dst, width, lut);
+        }
+    }
+}
+
+void rgb555ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, std::size_t inStride,
+                   std::size_t outStride, PixelIsa isa) {
+    for (std::size_t r = height; r-- > 0;) {
+        const std::uint8_t* src = frame + r * inStride;
+        std::uint8_t* dst = frame + r * outStride;
+        switch (isa) {
+        case PixelIsa::Avx2: rgb555RowAvx2(src, dst, width); break;
+        case PixelIsa::Ssse3: rgb555RowSsse3(src, dst, width); break;
+        case PixelIsa::Scalar: rgb555RowScalar(src, dst, width); break;
+        }
+    }
+}
+
+void rgb32ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, std::size_t outStride,
+                  std::size_t stored, PixelIsa isa) {
+    for (std::size_t r = 0; r < height; ++r) {
+        const std::size_t rowStart = r * 4 * width;
+        if (rowStart >= stored) break;
+        const std::size_t pixels = std::min(width, (stored - rowStart) / 4);
+        const std::uint8_t* src = frame + rowStart;
+        std::uint8_t* dst = frame + r * outStride;
+        switch (isa) {
+        case PixelIsa::Avx2: rgb32RowAvx2(src, dst, pixels); break;
+        case PixelIsa::Ssse3: rgb32RowSsse3(src, dst, pixels); break;
+        case PixelIsa::Scalar: rgb32RowScalar(src, dst, 0, pixels); break;
+        }
+    }
+}
+
+}  // namespace detail
+}  // namespace avi
