@@ -308,9 +308,12 @@ void File::buildLegacyIndex(char const* chunkId) {
             const std::uint32_t offset = boost::numeric_cast<std::uint32_t>(data - moviPos);
             if (stream != kNoStream) {
                 // The entry keeps the chunk's true size: its pad byte is not data.
+                // (A cut found by the video walk may already stand: only a
+                // new error stops this walk.)
+                const errors::error_T before = errorCode;
                 addIndexEntry(static_cast<unsigned long>(stream), id, offset, size,
                               static_cast<unsigned long>(moviPos));
-                if (errorCode) break;
+                if (errorCode != before) break;
             }
         }
         pos = data + evenSize(size);

@@ -91,6 +91,19 @@ TEST_F(AviIndex, LegacyOffsetsFromFileStartAreRecognised) {
     }
 }
 
+TEST_F(AviIndex, LegacyBaseStaysAtMoviWhenNeitherBaseMatches) {
+    // The first entry names "00dc" for a chunk stored as "00db": its id is
+    // found at neither base, and the usual base (the movi list) is kept.
+    AviRecipe s = rgb24(4, 2, 3);
+    avitest::Built b = avitest::buildAvi(s);
+    std::string bytes = b.bytes;
+    bytes.replace(b.idx1Pos + 8, 4, "00dc");
+    File f;
+    ASSERT_TRUE(f.open(save(bytes).c_str(), "r"));
+    ASSERT_EQ(f.getVideoTotalFrames(), 3u);
+    for (long k = 0; k < 3; ++k) EXPECT_EQ(frame(f, k), s.frames[k]) << k;
+}
+
 TEST_F(AviIndex, OpenDMLIndexesWinOverIdx1) {
     AviRecipe s = rgb24(4, 2, 3);
     s.hasAudio = true;
@@ -219,13 +232,27 @@ TEST_F(AviIndex, MoviWalkStopsAtBrokenChunks) {
     s.index = Index::None;
     avitest::Built b = avitest::buildAvi(s);
     {
-        // the movi list claims more than the file holds: the walk ends with code 11
-        std::string bytes = b.bytes;
-        avitest::put32(bytes, b.moviPos - 4, 0x10000);
+        // A recording cut short: the movi list claims more than the file
+        // holds and the file ends inside a chunk. Every whole video and audio
+        // chunk is delivered; the walk reports the cut with code 11.
+        AviRecipe c = rgb24(4, 2, 3);
+        c.index = Index::None;
+        c.hasAudio = true;
+        c.bitsPerSample = 8;
+        c.audioChunks = {"abc", "defg", "hijk"};
+        avitest::Built cb = avitest::buildAvi(c);
+        std::string bytes = cb.bytes.substr(0, cb.audioChunkPos[2] + 8 + 2);
+        avitest::put32(bytes, cb.moviPos - 4, 0x10000);
         File f;
         EXPECT_TRUE(f.open(save(bytes).c_str(), "r"));
         EXPECT_EQ(f.getErrorCode(), VIDEO_CHUNKS_MISSING);
-        EXPECT_EQ(f.getVideoTotalFrames(), 2u);
+        ASSERT_EQ(f.getVideoTotalFrames(), 3u);
+        for (long k = 0; k < 3; ++k) EXPECT_EQ(frame(f, k), c.frames[k]);
+        std::string audio(8, 'u');
+        f.readAudio(audio.data(), 8);
+        EXPECT_EQ(f.getErrorCode(), NO_ERROR);
+        EXPECT_EQ(audio, std::string("abcdefg\0", 8));
+        EXPECT_TRUE(f.isEndOfAudio());
     }
     {
         // a chunk whose size points past the end of the file

@@ -1,6 +1,8 @@
 // Opening, the error table, header and stream-list parsing.
 #include "avi_fixture.hpp"
 
+#include <dirent.h>
+
 #include <platform/i18n/i18n.hpp>
 
 #include <climits>
@@ -402,4 +404,76 @@ TEST_F(AviParse, FrameCountPlausibility) {
     EXPECT_EQ(g.getVideoTotalFrames(), 1000u);
     g.errorIfWrongNumFrameForRGB24();
     EXPECT_EQ(g.getErrorCode(), INVALID_FRAME_COUNT);
+}
+
+TEST_F(AviParse, FrameCountPlausibilityOfOpenDMLFiles) {
+    // 2048 x 2048 x 3 x 1024 is 3 x 2^32: counted in 32 bits it would be 0.
+    AviRecipe big = rgb24(2048, 2048, 0);
+    big.index = avitest::Index::None;
+    big.totalFramesField = 1024;
+    File f;
+    ASSERT_TRUE(f.openToGetInformation(save(big).c_str()));
+    f.errorIfWrongNumFrameForRGB24();
+    EXPECT_EQ(f.getErrorCode(), INVALID_FRAME_COUNT);
+
+    // Four 64 x 64 frames, three of them in an "AVIX" RIFF chunk after the first.
+    AviRecipe s = rgb24(64, 64, 1);
+    s.index = avitest::Index::None;
+    s.totalFramesField = 4;
+    std::string bytes = avitest::buildAvi(s).bytes;
+    std::string movi;
+    for (int i = 0; i < 3; ++i) movi += avitest::chunk("00db", avitest::pattern(64 * 64 * 3, i));
+    bytes += "RIFF" + avitest::u32(static_cast<std::uint32_t>(4 + 12 + movi.size())) + "AVIX" +
+             avitest::list("movi", movi);
+    File g;
+    ASSERT_TRUE(g.openToGetInformation(save(bytes, "two-riff.avi").c_str()));
+    g.errorIfWrongNumFrameForRGB24();
+    EXPECT_EQ(g.getErrorCode(), NO_ERROR);
+}
+
+TEST_F(AviParse, OpeningAgainStartsFromScratch) {
+    auto openFds = [] {
+        int n = 0;
+        if (DIR* d = ::opendir("/proc/self/fd")) {
+            while (::readdir(d)) ++n;
+            ::closedir(d);
+        }
+        return n;
+    };
+    AviRecipe big = rgb24(8, -4, 2);  // top-down, larger frames
+    big.hasAudio = true;
+    big.audioChunks = {"abcdefgh"};
+    const std::string first = save(big, "first.avi");
+    const std::string second = save(rgb24(4, 2, 3), "second.avi");
+    std::string fresh(64, '\0'), reopened(64, '\0');
+    {
+        File f;
+        ASSERT_TRUE(f.open(second.c_str(), "r"));
+        f.readRGB24VideoFrame(fresh.data());
+    }
+    const int fdsBefore = openFds();
+    File f;
+    ASSERT_TRUE(f.open(first.c_str(), "r"));
+    std::string buf(f.getRGB24VideoFrameSize(), '\0');
+    f.readRGB24VideoFrame(buf.data());
+    ASSERT_TRUE(f.open(second.c_str(), "r"));  // no close in between
+    EXPECT_FALSE(f.hasAudio());
+    EXPECT_EQ(f.getVideoTotalFrames(), 3u);
+    EXPECT_EQ(f.getVideoFramesRead(), 0u);
+    f.readRGB24VideoFrame(reopened.data());
+    EXPECT_EQ(reopened, fresh);
+    f.close();
+    EXPECT_EQ(openFds(), fdsBefore);
+
+    // A failed open leaves nothing behind for the next one.
+    EXPECT_FALSE(f.open(second.c_str(), "x"));
+    EXPECT_EQ(f.getErrorCode(), UNSUPPORTED_MODE);
+    EXPECT_TRUE(f.open(second.c_str(), "r"));
+    EXPECT_EQ(f.getErrorCode(), NO_ERROR);
+    EXPECT_FALSE(f.openToGetInformation(dir.file("missing.avi").c_str()));
+    EXPECT_TRUE(f.openToGetInformation(first.c_str()));
+    EXPECT_EQ(f.getErrorCode(), NO_ERROR);
+    f.close();
+    f.close();  // closing twice is harmless
+    EXPECT_EQ(f.getErrorCode(), NO_ERROR);
 }
