@@ -13,7 +13,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
+#include <ostream>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -119,7 +123,9 @@ inline unsigned rowBytes(unsigned width, unsigned bits) {
     return (width * bits + 31) / 32 * 4;
 }
 
-inline Written writeFile(const std::string& path, const Recipe& r) {
+// beforeClose sees the writer with every chunk written, just before close.
+inline Written writeFile(const std::string& path, const Recipe& r,
+                         const std::function<void(avi::File&)>& beforeClose = {}) {
     Written w;
     avi::File file;
     if (!file.open(path.c_str(), "w")) {
@@ -163,6 +169,7 @@ inline Written writeFile(const std::string& path, const Recipe& r) {
             }
         }
     }
+    if (beforeClose) beforeClose(file);
     file.close();
     w.error = file.getErrorCode();
     return w;
@@ -190,6 +197,123 @@ inline std::string md5(const void* data, std::size_t size) {
     std::string out(text);
     g_free(text);
     return out;
+}
+
+// ---- every kind of file the writer makes, and the peers' view of them ----
+
+struct Kind {
+    std::string name;
+    Recipe recipe;
+};
+
+// Test names and failure messages show the kind's name, not its bytes.
+[[maybe_unused]] inline void PrintTo(const Kind& kind, std::ostream* os) {
+    *os << kind.name;
+}
+
+inline Recipe video(unsigned width, unsigned height, unsigned bits, unsigned frames) {
+    Recipe r;
+    r.width = width;
+    r.height = height;
+    r.bitsPerPixel = bits;
+    r.frames = frames;
+    if (bits == 16 || bits == 32) r.frameBytes = height * rowBytes(width, bits);
+    return r;
+}
+
+inline std::vector<Kind> everyKind() {
+    std::vector<Kind> kinds;
+    kinds.push_back({"rgb24-odd", video(33, 17, 24, 6)});
+    kinds.push_back({"rgb24-even", video(32, 16, 24, 5)});
+    Recipe pal = video(31, 9, 8, 4);
+    pal.colormap = aviwrite::greyPalette(256);
+    kinds.push_back({"pal8", pal});
+    kinds.push_back({"rgb16", video(11, 6, 16, 4)});
+    kinds.push_back({"rgb32", video(10, 6, 32, 4)});
+    Recipe yuy2 = video(16, 8, 16, 3);
+    yuy2.fourCC = "YUY2";
+    yuy2.frameBytes = 16 * 8 * 2;
+    kinds.push_back({"fourcc-yuy2", yuy2});
+    Recipe audioOnly;
+    audioOnly.audio = true;
+    audioOnly.audioChunks = 5;
+    kinds.push_back({"audio-only", audioOnly});
+    Recipe both = video(20, 10, 24, 5);
+    both.audio = true;
+    both.audioFirst = true;
+    both.audioChunks = 5;
+    both.frameRate = 10.0;
+    kinds.push_back({"audio-first-video", both});
+    Recipe odd = video(12, 4, 24, 4);
+    odd.audio = true;
+    odd.bitsPerSample = 8;
+    odd.channels = 1;
+    odd.bytesPerChunk = 4411;
+    odd.audioChunks = 4;
+    kinds.push_back({"odd-audio-chunks", odd});
+    return kinds;
+}
+
+using Fields = std::map<std::string, std::string>;
+
+
+
+// One map of key=value per stream, in stream order.
+inline std::vector<Fields> probe(const std::string& path) {
+    const auto result = run("ffprobe -v error -count_frames -show_entries "
+                            "stream=index,codec_type,width,height,r_frame_rate,nb_read_frames,sample_rate,channels "
+                            "-of compact=p=0 '" + path + "'");
+    std::vector<Fields> streams;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        Fields fields;
+        std::istringstream parts(line);
+        for (std::string part; std::getline(parts, part, '|');) {
+            const auto eq = part.find('=');
+            if (eq != std::string::npos) fields[part.substr(0, eq)] = part.substr(eq + 1);
+        }
+        if (!fields.empty()) streams.push_back(fields);
+    }
+    return streams;
+}
+
+// Per stream, the md5 of every packet in order.
+inline std::map<int, std::vector<std::string>> frameHashes(const std::string& path, const std::string& options) {
+    const auto result = run("ffmpeg -v error -nostdin -i '" + path + "' " + options + " -f framemd5 - 2>/dev/null");
+    std::map<int, std::vector<std::string>> hashes;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> cols;
+        std::istringstream parts(line);
+        for (std::string c; std::getline(parts, c, ',');) cols.push_back(c.substr(c.find_first_not_of(' ')));
+        // Packets with side data (a palette) carry further columns after the hash.
+        if (cols.size() >= 6) hashes[std::stoi(cols[0])].push_back(cols[5]);
+    }
+    return hashes;
+}
+
+struct Flow {
+    int buffers = 0;
+    std::uint64_t bytes = 0;
+};
+
+// Buffers (and their bytes) that pass a converter after avidemux, for one pad.
+inline Flow gstFlow(const std::string& path, const std::string& pad, const std::string& convert) {
+    const std::string chain = convert.empty() ? std::string() : " ! " + convert;
+    // A demuxer that hangs on a file fails the test instead of blocking it.
+    const auto result = run("timeout 120 gst-launch-1.0 -v filesrc location='" + path + "' ! avidemux name=d d." + pad +
+                            " ! queue" + chain + " ! identity silent=false ! fakesink 2>/dev/null");
+    Flow flow;
+    std::istringstream lines(result.out);
+    const std::string mark = "identity0: last-message = chain";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(mark) == std::string::npos) continue;
+        ++flow.buffers;
+        const auto open = line.find(") (");
+        if (open != std::string::npos) flow.bytes += std::stoull(line.substr(open + 3));
+    }
+    return flow;
 }
 
 }  // namespace aviwrite

@@ -290,3 +290,28 @@ TEST(AviWriteFaults, CloseOnAFullDiskStillClosesTheFile) {
     EXPECT_EQ(f.getErrorCode(), errors::FWRITE_FAILED);
     EXPECT_TRUE(fs.unmount());
 }
+
+TEST(AviWriteFaults, DescriptionsTheHeaderCannotHoldAreRefusedWhereGiven) {
+    // 64-bit samples of 8 channels at 10^9 per second: the byte rate has no
+    // 32-bit field. Refused at once; close then finishes and never throws.
+    const std::string path = scratchFile("byte-rate.avi");
+    {
+        avi::File f;
+        ASSERT_TRUE(f.open(path.c_str(), "w"));
+        f.setAudioInfo(1e9, 64, 8, 4);
+        EXPECT_EQ(f.getErrorCode(), errors::UNSUPPORTED_AUDIO_BITS);
+        EXPECT_FALSE(f.hasAudio());
+        f.clearError();
+        f.setVideoInfo(2, 2, 25.0);
+        std::vector<char> frame = pattern(16, 1);
+        f.writeVideoFrame(frame.data());
+        EXPECT_NO_THROW(f.close());
+        EXPECT_EQ(f.getErrorCode(), errors::NO_ERROR);
+        EXPECT_NO_THROW(f.close());  // a second close does nothing
+        EXPECT_EQ(f.getErrorCode(), errors::NO_ERROR);
+    }
+    avi::File back;
+    ASSERT_TRUE(back.open(path.c_str(), "r"));
+    EXPECT_FALSE(back.hasAudio());
+    EXPECT_EQ(back.getVideoTotalFrames(), 1u);
+}

@@ -298,3 +298,67 @@ TEST(AviWriteLayout, DestructorFinishesAnUnclosedFile) {
     }
     EXPECT_EQ(readAll(path).size(), 65960u);
 }
+
+TEST(AviWriteLayout, PredictedSizesMatchWhatIsWritten) {
+    std::vector<aviwrite::Kind> kinds = aviwrite::everyKind();
+    Recipe worked;
+    worked.width = 2;
+    worked.height = 2;
+    worked.frames = 2;
+    kinds.push_back({"worked", worked});
+    Recipe slot = worked;
+    slot.superIndexEntries = 1;
+    slot.audio = true;
+    slot.audioChunks = 1;
+    kinds.push_back({"one-slot", slot});
+    Recipe odd = aviwrite::video(4, 4, 24, 3);
+    odd.fourCC = "MJPG";
+    odd.frameBytes = 17;
+    kinds.push_back({"odd-frames", odd});
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        const Recipe& r = kind.recipe;
+        const std::string path = scratchFile("predicted-" + kind.name + ".avi");
+        std::uint32_t header = 0, movi = 0, idx1 = 0, riff = 0, strlVideo = 0, strlAudio = 0, ixVideo = 0, ixAudio = 0,
+                      indx = 0;
+        const bool video = r.frames > 0;
+        ASSERT_EQ(writeFile(path, r,
+                            [&](avi::File& f) {
+                                header = f.getHeaderLength();
+                                movi = f.getMoviLength();
+                                idx1 = f.getLegacyIndexLength();
+                                riff = f.getCurRiffChunkSize();
+                                const unsigned palette = r.bitsPerPixel == 8 ? 4 * unsigned(r.colormap.size()) : 0;
+                                strlVideo = f.getStrlLength(video, 116 + palette, 1);
+                                strlAudio = f.getStrlLength(r.audio, 204, 1);
+                                ixVideo = f.getOpenDMLStandardIndexLength(r.frames);
+                                ixAudio = f.getOpenDMLStandardIndexLength(r.audioChunks);
+                                indx = f.getOpenDMLSuperIndexLength(1);
+                            })
+                      .error,
+                  avi::errors::NO_ERROR);
+        const Bytes b = readAll(path);
+        EXPECT_EQ(b.u32(16), header);
+        EXPECT_EQ(b.str(20 + header + 8), "movi");
+        EXPECT_EQ(b.u32(20 + header + 4), movi);
+        const std::size_t idx = findChunk(b, "idx1");
+        ASSERT_NE(idx, std::string::npos);
+        EXPECT_EQ(b.u32(idx + 4), idx1);
+        std::uint64_t indexes = 0;
+        if (video) indexes += 8 + ixVideo;
+        if (r.audio) indexes += 8 + ixAudio;
+        EXPECT_EQ(b.u32(4) + 8ull, riff + indexes + 8 + idx1);
+        EXPECT_EQ(b.size(), b.u32(4) + 8ull);
+        for (std::size_t list = 88; b.str(list) == "LIST" && b.str(list + 8) == "strl";
+             list += 8 + b.u32(list + 4)) {
+            const bool isVideo = b.str(list + 20) == "vids";
+            EXPECT_EQ(b.u32(list + 4), isVideo ? strlVideo : strlAudio);
+            const std::size_t super = findChunk(b, "indx", list + 12);
+            EXPECT_EQ(b.u32(super + 4), indx);
+            const std::size_t ix = findChunk(b, isVideo ? "ix0" + std::to_string(r.audioFirst ? 1 : 0)
+                                                        : "ix0" + std::to_string(video && !r.audioFirst ? 1 : 0));
+            ASSERT_NE(ix, std::string::npos);
+            EXPECT_EQ(b.u32(ix + 4), isVideo ? ixVideo : ixAudio);
+        }
+    }
+}
