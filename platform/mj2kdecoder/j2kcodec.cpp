@@ -126,22 +126,24 @@ bool describe(const opj_image_t& image, ColourSpace colour, FrameFormat& f) {
 }
 
 // Where a component's stored samples fall under the picture's pixels along one
-// axis: for each pixel the two nearest samples and the weight of the second.
-// A subsampled sample sits at the centre of the pixels it covers, so chroma
-// is interpolated linearly between neighbours, never just repeated.
+// axis: for each pixel the two nearest samples and the weight of the second,
+// so chroma is interpolated linearly between neighbours, never just repeated.
+// A subsampled sample sits at the centre of the pixels it covers, or, when
+// `cosited`, on the first of them.
 struct Taps {
     std::vector<std::uint32_t> first, second;
     std::vector<float> weight;
 };
 
 Taps tapsFor(std::uint32_t pixels, std::uint32_t imageOrigin, std::uint32_t step, std::uint32_t compOrigin,
-             std::uint32_t stored) {
+             std::uint32_t stored, bool cosited) {
     Taps t;
     t.first.resize(pixels);
     t.second.resize(pixels);
     t.weight.resize(pixels);
     for (std::uint32_t p = 0; p < pixels; ++p) {
-        double u = (double(imageOrigin) + p + 0.5) / step - 0.5 - compOrigin;
+        double u = cosited ? (double(imageOrigin) + p) / step - compOrigin
+                           : (double(imageOrigin) + p + 0.5) / step - 0.5 - compOrigin;
         double f = std::floor(u);
         double w = u - f;
         if (f < 0) {
@@ -193,8 +195,10 @@ void copyAs(const opj_image_t& image, const FrameFormat& f, bool rowMajor, T* ou
     float toOut[3];
     for (std::uint32_t c = 0; c < C; ++c) {
         const opj_image_comp_t& comp = image.comps[c];
-        cols[c] = tapsFor(W, image.x0, comp.dx, comp.x0, comp.w);
-        rows[c] = tapsFor(H, image.y0, comp.dy, comp.y0, comp.h);
+        // GStreamer's siting for untagged video: centred up to 576 lines,
+        // horizontally co-sited above (as MPEG-2 and later place chroma).
+        cols[c] = tapsFor(W, image.x0, comp.dx, comp.x0, comp.w, H > 576);
+        rows[c] = tapsFor(H, image.y0, comp.dy, comp.y0, comp.h, false);
         toOut[c] = outMax / float((std::uint64_t(1) << comp.prec) - 1);
     }
     const YccToRgb ycc(image.comps[0].prec, C == 3 ? image.comps[1].prec : 8, H);
