@@ -201,6 +201,27 @@ void copyAs(const opj_image_t& image, const FrameFormat& f, bool rowMajor, T* ou
         rows[c] = tapsFor(H, image.y0, comp.dy, comp.y0, comp.h, false);
         toOut[c] = outMax / float((std::uint64_t(1) << comp.prec) - 1);
     }
+    bool fullSize = !f.ycc;
+    for (std::uint32_t c = 0; c < C; ++c) fullSize = fullSize && image.comps[c].dx == 1 && image.comps[c].dy == 1;
+    if (fullSize) {
+        // Exact integer scaling, rounded to nearest: v * (2^n - 1) / (2^p - 1).
+        const std::uint64_t top = std::uint64_t(outMax);
+        for (std::uint32_t c = 0; c < C; ++c) {
+            const opj_image_comp_t& comp = image.comps[c];
+            const std::uint64_t inMax = (std::uint64_t(1) << comp.prec) - 1;
+            for (std::uint32_t y = 0; y < H; ++y) {
+                const std::int32_t* in = comp.data + std::size_t(y) * comp.w;
+                for (std::uint32_t x = 0; x < W; ++x) {
+                    const std::int32_t v = in[x];
+                    const std::uint64_t u = v <= 0 ? 0 : std::uint64_t(v) > inMax ? inMax : std::uint64_t(v);
+                    const std::size_t i = rowMajor ? (std::size_t(y) * W + x) * C + c
+                                                   : std::size_t(c) * H * W + std::size_t(x) * H + y;
+                    out[i] = static_cast<T>(inMax == top ? u : (u * top + inMax / 2) / inMax);
+                }
+            }
+        }
+        return;
+    }
     const YccToRgb ycc(image.comps[0].prec, C == 3 ? image.comps[1].prec : 8, H);
     std::vector<float> line(std::size_t(W) * C);
     auto store = [outMax](float v) -> T {
