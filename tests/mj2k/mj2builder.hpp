@@ -68,6 +68,7 @@ struct MovieLayout {
     std::uint32_t samplesPerChunk = 1;
     bool co64 = false;
     bool wrapInJp2c = false;                // samples as contiguous-codestream boxes
+    std::string sampleBoxType = "jp2c";     // their type ("c2pj" as GStreamer 1.22 writes it)
     bool mdatFirst = false;                 // media data before the movie box
     std::uint64_t gapBeforeMdat = 0;        // bytes of a free box between movie box and media data
     std::string videoEntryType = "mjp2";
