@@ -202,7 +202,10 @@ void copyAs(const opj_image_t& image, const FrameFormat& f, bool rowMajor, T* ou
         toOut[c] = outMax / float((std::uint64_t(1) << comp.prec) - 1);
     }
     bool fullSize = !f.ycc;
-    for (std::uint32_t c = 0; c < C; ++c) fullSize = fullSize && image.comps[c].dx == 1 && image.comps[c].dy == 1;
+    for (std::uint32_t c = 0; c < C; ++c) {
+        const opj_image_comp_t& comp = image.comps[c];
+        fullSize = fullSize && comp.dx == 1 && comp.dy == 1 && comp.w >= W && comp.h >= H;
+    }
     if (fullSize) {
         // Exact integer scaling, rounded to nearest: v * (2^n - 1) / (2^p - 1).
         const std::uint64_t top = std::uint64_t(outMax);
