@@ -408,27 +408,52 @@ ParseResult parseFile(const std::uint8_t* data, std::size_t size, Movie& movie) 
     return parseMovie(ByteCursor(data + offset, static_cast<std::size_t>(length)), size, movie);
 }
 
+namespace {
+
+// Start-of-codestream marker followed by the image and tile size marker: the
+// first four bytes every JPEG 2000 codestream has.
+bool startsCodestream(const std::uint8_t* data, std::size_t size) {
+    return data != nullptr && size >= 4 && data[0] == 0xFF && data[1] == 0x4F && data[2] == 0xFF && data[3] == 0x51;
+}
+
+}  // namespace
+
 bool findCodestream(const std::uint8_t* data, std::size_t size, Codestream& out) {
     out = Codestream{};
-    // A bare codestream starts with the start-of-codestream marker.
-    if (size >= 2 && data[0] == 0xFF && data[1] == 0x4F) {
+    if (startsCodestream(data, size)) {
         out.data = data;
         out.size = size;
         return true;
     }
+    if (data == nullptr || size < 8) {
+        out.problem = "the sample is too short to hold a codestream";
+        return false;
+    }
     bool found = false;
+    bool boxSeen = false;
     ColourSpace colour = ColourSpace::Unknown;
-    forEachBox(ByteCursor(data, size), [&](Box& b) {
+    const bool wellFormed = forEachBox(ByteCursor(data, size), [&](Box& b) {
+        boxSeen = true;
         if (b.type == "jp2h") {
             readJp2Header(b.payload, nullptr, colour);
-        } else if (b.type == "jp2c") {
+        } else if (b.type == "jp2c" || b.type == "c2pj") {
+            // GStreamer 1.22's encoder writes the contiguous-codestream box
+            // type byte-reversed; its payload is the same codestream.
+            if (!startsCodestream(b.payload.current(), b.payload.size())) {
+                out.problem = "the codestream box does not start with a JPEG 2000 codestream";
+                return false;
+            }
             out.data = b.payload.current();
             out.size = b.payload.size();
-            found = out.data != nullptr && out.size > 0;
+            found = true;
             return false;
         }
         return true;
     });
+    if (!found && out.problem == nullptr)
+        out.problem = !boxSeen || !wellFormed ? "the sample is neither a JPEG 2000 codestream nor a sequence of boxes"
+                                              : "the sample holds no codestream box";
+    if (!found) out.data = nullptr, out.size = 0;
     out.colour = colour;
     return found;
 }

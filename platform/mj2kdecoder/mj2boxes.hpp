@@ -101,13 +101,16 @@ ParseResult parseMovie(ByteCursor moov, std::uint64_t fileSize, Movie& movie);
 // Both steps over a file held in memory.
 ParseResult parseFile(const std::uint8_t* data, std::size_t size, Movie& movie);
 
-// The codestream of one sample, which is either a bare codestream, a sequence
-// of boxes holding a contiguous-codestream box, or a whole JP2 image. A colour
-// box inside the sample overrides the track's colour space.
+// The codestream of one sample, which is either a bare codestream (starting
+// with the SOC and SIZ markers), a sequence of boxes holding a
+// contiguous-codestream box ("jp2c", or "c2pj" as GStreamer writes it), or a
+// whole JP2 image. A colour box inside the sample overrides the track's colour
+// space. On failure `problem` says why, for the caller's message.
 struct Codestream {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     ColourSpace colour = ColourSpace::Unknown;
+    const char* problem = nullptr;
 };
 bool findCodestream(const std::uint8_t* data, std::size_t size, Codestream& out);
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace qsVideoReader {
 
@@ -93,10 +94,12 @@ void Mj2000Reader::open(const std::u16string& fileName, bool openFlag) {
         const VideoTrack& v = movie_.video;
         if (!v.samples.empty()) {
             // The first sample tells the picture size, channels and depth.
-            if (!readSample(v.samples.front())) throw FileCorruptException("FileCorrupt: cannot read the first sample");
+            std::vector<std::uint8_t> first;
+            if (!readSample(v.samples.front(), first))
+                throw FileCorruptException("FileCorrupt: cannot read the first sample");
             Codestream cs;
-            if (!findCodestream(sampleBytes_.data(), sampleBytes_.size(), cs))
-                throw FileCorruptException("FileCorrupt: the first sample holds no JPEG 2000 codestream");
+            if (!findCodestream(first.data(), first.size(), cs))
+                throw FileCorruptException(std::string("FileCorrupt: first sample: ") + cs.problem);
             ColourSpace colour = cs.colour != ColourSpace::Unknown ? cs.colour : v.colour;
             if (!readHeader(cs.data, cs.size, colour, format_))
                 throw FileCorruptException("FileCorrupt: unreadable codestream header in the first sample");
@@ -115,27 +118,39 @@ void Mj2000Reader::open(const std::u16string& fileName, bool openFlag) {
         format_ = FrameFormat{};
         throw;
     }
+    const unsigned cores = std::thread::hardware_concurrency();
+    threads_ = cores > 1 ? std::min(cores, 16u) : 1;
+    ahead_ = std::make_unique<DecodeAhead>([this](const Sample& s) { return decodeSample(s); });
     opened_ = true;
 }
 
-bool Mj2000Reader::readSample(const Sample& sample) {
+bool Mj2000Reader::readSample(const Sample& sample, std::vector<std::uint8_t>& bytes) {
     if (sample.size == 0 || sample.size > kMaxSampleSize) return false;
-    sampleBytes_.resize(sample.size);
-    return readBytes(sample.offset, sampleBytes_.data(), sampleBytes_.size());
+    bytes.resize(sample.size);
+    return readBytes(sample.offset, bytes.data(), bytes.size());
 }
 
-bool Mj2000Reader::decodeInto(const Sample& sample, bool rowMajorInterleaved, void* destination) {
-    if (!readSample(sample)) return false;
-    Codestream cs;
-    if (!findCodestream(sampleBytes_.data(), sampleBytes_.size(), cs)) return false;
-    ImageHandle image = decode(cs.data, cs.size);
-    if (!image) return false;
-    return copyFrame(*image, format_, rowMajorInterleaved, destination);
+ImageHandle Mj2000Reader::decodeSample(const Sample& sample) {
+    try {
+        std::vector<std::uint8_t> bytes;
+        if (!readSample(sample, bytes)) return nullptr;
+        Codestream cs;
+        if (!findCodestream(bytes.data(), bytes.size(), cs)) return nullptr;
+        return decode(cs.data, cs.size, threads_);
+    } catch (...) {  // out of memory: a failed frame, as a damaged one
+        return nullptr;
+    }
+}
+
+// A new position drops what was decoded ahead for the old one.
+void Mj2000Reader::setNext(std::size_t next) {
+    if (next != next_ && ahead_) ahead_->cancel();
+    next_ = next;
 }
 
 void Mj2000Reader::startFromBeginning() {
     if (!opened_) throw SeekFailedException();
-    next_ = 0;
+    setNext(0);
     endOfStream_ = false;
 }
 
@@ -146,7 +161,7 @@ void Mj2000Reader::seekToTime(double seconds) {
     if (std::isnan(seconds)) throw SeekFailedException();
     const auto& samples = movie_.video.samples;
     if (seconds <= 0.0 || samples.empty()) {
-        next_ = 0;
+        setNext(0);
         return;
     }
     // The frame shown at `seconds` is the last one that starts at or before it;
@@ -154,12 +169,12 @@ void Mj2000Reader::seekToTime(double seconds) {
     double ticks = seconds * movie_.video.timescale + 1e-6;
     const Sample& last = samples.back();
     if (ticks >= double(last.time) + double(last.duration) && last.duration > 0) {
-        next_ = samples.size();  // past the end: the next read reports the end
+        setNext(samples.size());  // past the end: the next read reports the end
         return;
     }
     auto it = std::upper_bound(samples.begin(), samples.end(), ticks,
                                [](double t, const Sample& s) { return t < double(s.time); });
-    next_ = it == samples.begin() ? 0 : static_cast<std::size_t>(it - samples.begin()) - 1;
+    setNext(it == samples.begin() ? 0 : static_cast<std::size_t>(it - samples.begin()) - 1);
 }
 
 void Mj2000Reader::readFrame(bool rowMajorInterleaved, void* destination) {
@@ -173,8 +188,11 @@ void Mj2000Reader::readFrame(bool rowMajorInterleaved, void* destination) {
             endOfStream_ = true;
             return;
         }
-        const Sample& sample = samples[next_++];
-        if (decodeInto(sample, rowMajorInterleaved, destination))
+        const std::size_t index = next_++;
+        const Sample& sample = samples[index];
+        const Sample* following = next_ < samples.size() ? &samples[next_] : nullptr;
+        ImageHandle image = ahead_->take(index, sample, following);
+        if (image && copyFrame(*image, format_, rowMajorInterleaved, destination))
             currentTime_ = double(sample.time) / double(movie_.video.timescale);
         else
             currentTime_ = std::numeric_limits<double>::infinity();
@@ -184,10 +202,9 @@ void Mj2000Reader::readFrame(bool rowMajorInterleaved, void* destination) {
 }
 
 void Mj2000Reader::close() {
+    ahead_.reset();  // joins the worker before the file goes
     file_.reset();
     opened_ = false;
-    sampleBytes_.clear();
-    sampleBytes_.shrink_to_fit();
 }
 
 std::size_t Mj2000Reader::getHeight() { return format_.height; }

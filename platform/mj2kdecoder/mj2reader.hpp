@@ -1,6 +1,7 @@
 #pragma once
 // The reader behind createMj2000ReaderInstance().
 
+#include <platform/mj2kdecoder/decodeahead.hpp>
 #include <platform/mj2kdecoder/j2kcodec.hpp>
 #include <platform/mj2kdecoder/mj2boxes.hpp>
 #include <videoreader/ivideoreader.hpp>
@@ -17,7 +18,7 @@ constexpr std::uint32_t kMaxSampleSize = 256u << 20;
 class Mj2000Reader final : public qsVideoReader::IVideoReader {
 public:
     Mj2000Reader() = default;
-    ~Mj2000Reader() override = default;
+    ~Mj2000Reader() override { close(); }
     Mj2000Reader(const Mj2000Reader&) = delete;
     Mj2000Reader& operator=(const Mj2000Reader&) = delete;
 
@@ -49,8 +50,12 @@ private:
     };
 
     bool readBytes(std::uint64_t offset, std::uint8_t* out, std::size_t n);
-    bool readSample(const Sample& sample);
-    bool decodeInto(const Sample& sample, bool rowMajorInterleaved, void* destination);
+    bool readSample(const Sample& sample, std::vector<std::uint8_t>& bytes);
+    // Reads and decodes one sample; null on failure. Runs on the decode-ahead
+    // worker as well: it touches only the file, which stays open while the
+    // worker lives.
+    ImageHandle decodeSample(const Sample& sample);
+    void setNext(std::size_t next);
     void requireDeliverableDepth() const;
 
     std::unique_ptr<std::FILE, FileCloser> file_;
@@ -62,7 +67,9 @@ private:
     std::size_t next_ = 0;  // index of the sample the next readFrame decodes
     bool endOfStream_ = false;
     double currentTime_ = 0.0;
-    std::vector<std::uint8_t> sampleBytes_;
+    unsigned threads_ = 1;  // OpenJPEG threads per decode
+    // Declared last: destroyed (its worker joined) before the file it reads.
+    std::unique_ptr<DecodeAhead> ahead_;
 };
 
 }  // namespace mj2k

@@ -330,7 +330,7 @@ std::vector<std::uint8_t> writeMovie(const MovieLayout& layout, std::vector<std:
             continue;
         }
         Boxes w;
-        w.begin("jp2c");
+        w.begin(layout.sampleBoxType.c_str());
         w.b.insert(w.b.end(), s.begin(), s.end());
         w.end();
         samples.push_back(w.b);

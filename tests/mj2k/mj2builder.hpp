@@ -38,14 +38,17 @@ struct Decoded {
 Decoded decodeJ2k(const std::uint8_t* data, std::size_t size);
 
 // The frame the reader must deliver for a decoded picture with no chroma:
-// row-major interleaved or planar column-major, in samples of T.
+// row-major interleaved or planar column-major, in samples of T, each value
+// scaled from its component's precision to the whole range of T.
 template <typename T>
 std::vector<T> expectedFrame(const Decoded& d, std::uint32_t channels, bool rowMajor) {
     std::vector<T> out(std::size_t(d.width) * d.height * channels);
     for (std::uint32_t y = 0; y < d.height; ++y)
         for (std::uint32_t x = 0; x < d.width; ++x)
             for (std::uint32_t c = 0; c < channels; ++c) {
-                T v = static_cast<T>(d.planes[c][std::size_t(y) * d.planeWidth[c] + x]);
+                const double top = double((std::uint64_t(1) << d.precision[c]) - 1);
+                const double v0 = d.planes[c][std::size_t(y) * d.planeWidth[c] + x] * (double(T(~T(0))) / top);
+                T v = static_cast<T>(v0 <= 0 ? 0 : v0 >= double(T(~T(0))) ? T(~T(0)) : v0 + 0.5);
                 std::size_t i = rowMajor ? (std::size_t(y) * d.width + x) * channels + c
                                          : std::size_t(c) * d.height * d.width + std::size_t(x) * d.height + y;
                 out[i] = v;
@@ -65,6 +68,7 @@ struct MovieLayout {
     std::uint32_t samplesPerChunk = 1;
     bool co64 = false;
     bool wrapInJp2c = false;                // samples as contiguous-codestream boxes
+    std::string sampleBoxType = "jp2c";     // their type ("c2pj" as GStreamer 1.22 writes it)
     bool mdatFirst = false;                 // media data before the movie box
     std::uint64_t gapBeforeMdat = 0;        // bytes of a free box between movie box and media data
     std::string videoEntryType = "mjp2";

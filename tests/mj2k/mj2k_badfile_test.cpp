@@ -167,6 +167,52 @@ TEST(Mj2kBadFile, DamagedSampleIsAFailedReadAndReadingGoesOn) {
 }
 
 // A file cut short after it was opened: the lost frames are failed reads.
+// A sample is a bare codestream or a box sequence with a codestream box;
+// anything else in the first sample refuses the file with the reason, and in
+// a later sample is a failed read of that frame alone.
+TEST(Mj2kBadFile, SamplesThatAreNoCodestreamAreRefusedWithTheReason) {
+    const std::vector<std::uint8_t> good = encodeJ2k(makePicture(12, 8, 3, 8, 0));
+    auto box = [](const std::string& type, std::vector<std::uint8_t> payload) {
+        std::vector<std::uint8_t> b = {0, 0, 0, 0, std::uint8_t(type[0]), std::uint8_t(type[1]), std::uint8_t(type[2]),
+                                       std::uint8_t(type[3])};
+        b.insert(b.end(), payload.begin(), payload.end());
+        putU32(b, 0, std::uint32_t(b.size()));
+        return b;
+    };
+    std::vector<std::uint8_t> socOnly = good;
+    socOnly[3] = 0x52;  // FF 4F not followed by the size marker
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> sample;
+        const char* reason;
+    } cases[] = {
+        {"otherbox", box("jp2x", good), "holds no codestream box"},
+        {"soconly", socOnly, "neither a JPEG 2000 codestream"},
+        {"badpayload", box("c2pj", {1, 2, 3, 4, 5, 6, 7, 8}), "does not start with a JPEG 2000 codestream"},
+        {"tiny", {0xFF, 0x4F}, "too short"},
+    };
+    for (const auto& c : cases) {
+        MovieLayout layout = simpleMovie(12, 8, 3, 8, 0);
+        layout.samples = {c.sample, good};
+        ReaderPtr r = newReader();
+        try {
+            r->open(u16(writeTemp(std::string("sample-") + c.name + ".mj2", writeMovie(layout))), false);
+            ADD_FAILURE() << c.name << " opened";
+        } catch (const vr::FileCorruptException& e) {
+            EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << c.name << ": " << e.what();
+        }
+        layout.samples = {good, c.sample, good};
+        r = openFile(writeTemp(std::string("later-") + c.name + ".mj2", writeMovie(layout)));
+        r->startFromBeginning();
+        readOne(*r, true);
+        EXPECT_EQ(r->getCurrentTime(), 0.0) << c.name;
+        readOne(*r, true);
+        EXPECT_EQ(r->getCurrentTime(), kInf) << c.name;
+        readOne(*r, true);
+        EXPECT_DOUBLE_EQ(r->getCurrentTime(), 0.08) << c.name;
+    }
+}
+
 TEST(Mj2kBadFile, FileShrunkAfterOpen) {
     std::vector<std::uint8_t> file = smallMovie(3);
     std::string path = writeTemp("shrinks.mj2", file);

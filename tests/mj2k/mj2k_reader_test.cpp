@@ -3,6 +3,7 @@
 
 #include "common.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -95,11 +96,13 @@ TEST(Mj2kReader, PropertiesDescribeTheMovie) {
 TEST(Mj2kReader, StorageVariantsReadAlike) {
     std::vector<std::vector<std::uint8_t>> codestreams;
     MovieLayout base = simpleMovie(18, 10, 3, 8, 5, &codestreams);
-    std::vector<MovieLayout> variants(5, base);
+    std::vector<MovieLayout> variants(6, base);
     variants[1].co64 = true;
     variants[2].samplesPerChunk = 2;  // two full chunks and one of a single sample
     variants[3].mdatFirst = true;
     variants[4].wrapInJp2c = true;
+    variants[5].wrapInJp2c = true;
+    variants[5].sampleBoxType = "c2pj";
     for (std::size_t v = 0; v < variants.size(); ++v) {
         ReaderPtr r = openFile(writeTemp("variant" + std::to_string(v) + ".mj2", writeMovie(variants[v])));
         r->startFromBeginning();
@@ -109,6 +112,31 @@ TEST(Mj2kReader, StorageVariantsReadAlike) {
         }
         readOne(*r, true);
         EXPECT_TRUE(r->isEndOfStream()) << "variant " << v;
+    }
+}
+
+// Depths between the container sizes fill the container: 10 and 12 bits
+// reach 65535, 4 bits reach 255, as the public header promises.
+TEST(Mj2kReader, DeepSamplesAreScaledToTheirContainer) {
+    for (std::uint32_t precision : {4u, 10u, 12u}) {
+        Picture p = makePicture(32, 16, 1, precision, 0);
+        const std::int32_t top = (1 << precision) - 1;
+        const std::int32_t first[8] = {0, 1, top / 2 + 1, top, top - 1, 2, 3, 0};
+        std::copy(first, first + 8, p.planes[0].begin());
+        MovieLayout layout = simpleMovie(32, 16, 1, precision, 0);
+        layout.samples = {encodeJ2k(p)};
+        ReaderPtr r = openFile(writeTemp("deep" + std::to_string(precision) + ".mj2", writeMovie(layout)));
+        const bool wide = precision > 8;
+        ASSERT_EQ(r->getVideoDataType(), wide ? multimedia::common::avbuffer::VIDEO_UINT16 : multimedia::common::avbuffer::VIDEO_UINT8);
+        std::vector<std::uint8_t> got = readOne(*r, true);
+        const double full = wide ? 65535.0 : 255.0;
+        for (std::size_t i = 0; i < 8; ++i) {
+            const unsigned v = wide ? got[2 * i] | (got[2 * i + 1] << 8) : got[i];
+            EXPECT_EQ(v, unsigned(std::lround(p.planes[0][i] * full / top))) << precision << " bits, sample " << i;
+        }
+        if (precision == 10) {
+            EXPECT_EQ(got[4] | (got[5] << 8), 32800);  // 512, as the header says
+        }
     }
 }
 
@@ -233,8 +261,11 @@ TEST(Mj2kReader, SubsampledChromaIsConvertedToRgb) {
     ReaderPtr r = openFile(writeTemp("ycc.mj2", writeMovie(layout)));
     ASSERT_EQ(r->getNumColorChannels(), 3u);
     std::vector<std::uint8_t> got = readOne(*r, true);
-    for (std::size_t i = 0; i < 200; ++i)
-        for (int c = 0; c < 3; ++c) ASSERT_EQ(got[i * 3 + c], p.planes[0][i]) << "pixel " << i;
+    // Video range: luma 16 is black, 235 white.
+    for (std::size_t i = 0; i < 200; ++i) {
+        const double want = std::clamp((p.planes[0][i] - 16) * 255.0 / 219.0, 0.0, 255.0);
+        for (int c = 0; c < 3; ++c) ASSERT_NEAR(got[i * 3 + c], want, 1.0) << "pixel " << i;
+    }
 
     // Red in luma/chroma terms: Y 76, Cb 85, Cr 255 gives about (255, 0, 0).
     for (auto& v : p.planes[0]) v = 76;
