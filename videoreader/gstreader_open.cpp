@@ -245,18 +245,9 @@ void GstReader::fixOutputSize() {
     auto caps = gst::adoptMiniObject(gst_caps_new_simple(
         "video/x-raw", "format", G_TYPE_STRING, "RGB", "width", G_TYPE_INT, static_cast<gint>(width),
         "height", G_TYPE_INT, static_cast<gint>(height), nullptr));
-    // The pixel aspect stays as opened, so only the size changes caps.
-    auto pad = gst::adoptPad(gst_element_get_static_pad(appsink, "sink"));
-    auto current = gst::adoptMiniObject(pad ? gst_pad_get_current_caps(pad.get()) : nullptr);
-    gint parNum = 0;
-    gint parDen = 0;
-    if (current && gst_caps_get_size(current.get()) > 0 &&
-        gst_structure_get_fraction(gst_caps_get_structure(current.get(), 0), "pixel-aspect-ratio",
-                                   &parNum, &parDen) &&
-        parNum > 0 && parDen > 0) {
-        gst_caps_set_simple(caps.get(), "pixel-aspect-ratio", GST_TYPE_FRACTION, parNum, parDen,
-                            nullptr);
-    }
+    // The pixel aspect ratio stays open: a part of another shape then fills
+    // the whole frame (with pixels of another aspect) instead of being
+    // framed by borders, whichever scaler of the pipeline takes it on.
     gst_app_sink_set_caps(GST_APP_SINK(appsink), caps.get());
 }
 
