@@ -57,6 +57,12 @@ public:
 
 private:
     using SampleHandle = std::shared_ptr<GstSample>;
+    // A pulled sample with the time it is shown at, in nanoseconds on the
+    // file's own time line.
+    struct Queued {
+        SampleHandle sample;
+        std::uint64_t timeNs = 0;
+    };
 
     void createVideoElements();
     void startPlayback();
@@ -65,10 +71,18 @@ private:
     // Next sample of the appsink, or null at the end of the stream; throws
     // ReadFailedException when the pipeline can deliver neither.
     SampleHandle pull();
+    // pull() with the time the sample is shown at; false at the end of the stream.
+    bool pullTimed(Queued& out);
+    // The time of a sample just pulled, following the one pulled before it.
+    std::uint64_t sampleTime(GstSample* sample);
+    void forgetPreviousTime(std::uint64_t restartNs);
     void seek(std::uint64_t positionNs);
     int currentStream(const char* property);
     std::u16string streamCodec(const char* indexProperty, const char* signal, const char* tag);
-    void copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void* destination);
+    // False when the sample is not a frame of the published size and layout
+    // (nothing is copied then).
+    bool copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void* destination);
+    void fixOutputSize();
     bool pipelineFailed();
 
     std::u16string fileName;
@@ -78,7 +92,7 @@ private:
     std::shared_ptr<GstElement> pipeline;
     GstElement* appsink = nullptr;
     std::unique_ptr<pixcapframekit::IFrame> frame;
-    std::deque<SampleHandle> samples;
+    std::deque<Queued> samples;
     bool started = false;
     double currentTime = 0.0;
     bool endOfStream = false;
@@ -88,6 +102,12 @@ private:
     // The look-ahead pull after the last copied frame failed: the next
     // readFrame reports the failure.
     bool nextPullFailed = false;
+    // The time of the sample pulled last since the last positioning, which
+    // the next one must not fall behind; `restartNs` stands in before the
+    // first one.
+    bool havePrevious = false;
+    std::uint64_t previousNs = 0;
+    std::uint64_t restartNs = 0;
 };
 
 // Makes a GstReader; the caller owns it and deletes it through the interface.

@@ -139,10 +139,36 @@ void GstReader::createVideoElements() {
     gst_app_sink_set_drop(app, FALSE);
     QS_GST_INFO(fn, "Appsink has been created");
 
+    // The video sink is a bin: a scaler in front of the appsink. Once the
+    // size is known the appsink's caps are fixed to it, so that a stream
+    // whose picture size changes on the way (chained Ogg) still arrives at
+    // the size published at open, scaled by GStreamer, and every delivered
+    // frame holds the whole picture.
+    auto bin = gst::sinkElement(gst_bin_new("qsxvideosinkbin"));
+    auto scaler = gst::sinkElement(gst_element_factory_make("videoscale", "qsxvideoscale"));
+    if (!bin || !scaler) {
+        throw InitializationFailedException();
+    }
+    // Fill the whole frame: no black borders for a part of another aspect.
+    g_object_set(scaler.get(), "add-borders", FALSE, nullptr);
+    gst_bin_add_many(GST_BIN(bin.get()), scaler.get(), appsink, nullptr);
+    if (!gst_element_link(scaler.get(), appsink)) {
+        throw InitializationFailedException();
+    }
+    {
+        auto scalerSink = gst::adoptPad(gst_element_get_static_pad(scaler.get(), "sink"));
+        GstPad* ghost = gst_ghost_pad_new("sink", scalerSink.get());  // floating, taken by the bin
+        if (ghost == nullptr || !gst_element_add_pad(bin.get(), ghost)) {
+            throw InitializationFailedException();
+        }
+    }
+    scaler.reset();
+    sink.reset();  // the bin holds the appsink now
+
     g_object_set(pipeline.get(), "uri", uri.get(), nullptr);
     uri.reset();
-    g_object_set(pipeline.get(), "video-sink", appsink, nullptr);
-    sink.reset();
+    g_object_set(pipeline.get(), "video-sink", bin.get(), nullptr);
+    bin.reset();
 
     // Audio and subtitles are decoded and discarded.
     g_object_set(pipeline.get(), "audio-sink",
@@ -200,6 +226,7 @@ void GstReader::createVideoElements() {
         frameRate = static_cast<double>(num) / static_cast<double>(den);
     }
     videoCaps.reset();
+    fixOutputSize();
 
     frame = pixcapframekit::frameFactory(
         static_cast<pixcapframekit::frametypes::FRAMETYPE>(0x1030000), static_cast<int>(width),
@@ -208,6 +235,20 @@ void GstReader::createVideoElements() {
         throw InitializationFailedException();
     }
     pad.reset();
+}
+
+void GstReader::fixOutputSize() {
+    if (width == 0 || height == 0 || width > static_cast<std::size_t>(G_MAXINT) ||
+        height > static_cast<std::size_t>(G_MAXINT)) {
+        return;
+    }
+    auto caps = gst::adoptMiniObject(gst_caps_new_simple(
+        "video/x-raw", "format", G_TYPE_STRING, "RGB", "width", G_TYPE_INT, static_cast<gint>(width),
+        "height", G_TYPE_INT, static_cast<gint>(height), nullptr));
+    // The pixel aspect ratio stays open: a part of another shape then fills
+    // the whole frame (with pixels of another aspect) instead of being
+    // framed by borders, whichever scaler of the pipeline takes it on.
+    gst_app_sink_set_caps(GST_APP_SINK(appsink), caps.get());
 }
 
 int GstReader::currentStream(const char* property) {

@@ -7,6 +7,7 @@
 #include <platform/framekit/framekit.hpp>
 
 #include <gst/app/gstappsink.h>
+#include <gst/video/video.h>
 
 #include <cmath>
 #include <cstring>
@@ -42,10 +43,31 @@ std::uint64_t toNanoseconds(double seconds) {
     return static_cast<std::uint64_t>(ns);
 }
 
-std::uint64_t presentationTime(GstSample* sample) {
-    GstBuffer* buffer = gst_sample_get_buffer(sample);  // transfer none
-    return buffer != nullptr ? GST_BUFFER_PTS(buffer) : GST_CLOCK_TIME_NONE;
-}
+// A sample's buffer mapped as a video frame of its caps; unmapped when gone.
+class FrameMapping {
+public:
+    FrameMapping(const GstVideoInfo& info, GstBuffer* buffer) {
+        GstVideoInfo copy = info;
+        mapped_ = gst_video_frame_map(&frame_, &copy, buffer, GST_MAP_READ);
+    }
+    ~FrameMapping() {
+        if (mapped_) {
+            gst_video_frame_unmap(&frame_);
+        }
+    }
+    FrameMapping(const FrameMapping&) = delete;
+    FrameMapping& operator=(const FrameMapping&) = delete;
+
+    bool mapped() const { return mapped_; }
+    const std::uint8_t* data() const {
+        return static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame_, 0));
+    }
+    std::size_t stride() const { return static_cast<std::size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame_, 0)); }
+
+private:
+    GstVideoFrame frame_{};
+    bool mapped_ = false;
+};
 
 class BufferMapping {
 public:
@@ -62,7 +84,6 @@ public:
 
     bool mapped() const { return mapped_; }
     const std::uint8_t* data() const { return info_.data; }
-    std::size_t size() const { return info_.size; }
 
 private:
     GstBuffer* buffer_;
@@ -166,6 +187,57 @@ void GstReader::seek(std::uint64_t positionNs) {
     streamFailed = false;
 }
 
+void GstReader::forgetPreviousTime(std::uint64_t restart) {
+    havePrevious = false;
+    previousNs = 0;
+    restartNs = restart;
+}
+
+std::uint64_t GstReader::sampleTime(GstSample* sample) {
+    GstBuffer* buffer = gst_sample_get_buffer(sample);  // transfer none
+    std::uint64_t period = 0;
+    if (frameRate > 0.0) {
+        period = toNanoseconds(1.0 / frameRate);
+    } else if (buffer != nullptr && GST_BUFFER_DURATION_IS_VALID(buffer)) {
+        period = GST_BUFFER_DURATION(buffer);
+    }
+    // The stream time, not the buffer's own timestamp: each part of a
+    // chained file starts its timestamps again at 0 in a segment that says
+    // where the part lies in the whole, and a flushing seek restarts the
+    // running time at 0 while the stream time stays that of the file.
+    std::uint64_t candidate = GST_CLOCK_TIME_NONE;
+    if (buffer != nullptr && GST_BUFFER_PTS_IS_VALID(buffer)) {
+        candidate = GST_BUFFER_PTS(buffer);
+        const GstSegment* segment = gst_sample_get_segment(sample);  // transfer none
+        if (segment != nullptr && segment->format == GST_FORMAT_TIME) {
+            candidate = gst_segment_to_stream_time(segment, GST_FORMAT_TIME, candidate);
+        }
+    }
+    std::uint64_t time = 0;
+    if (!havePrevious) {
+        time = candidate != GST_CLOCK_TIME_NONE ? candidate : restartNs;
+    } else if (candidate == GST_CLOCK_TIME_NONE || candidate < previousNs) {
+        // No time of its own, or one that would go back: the frame follows
+        // the previous one by a frame period.
+        time = previousNs + period;
+    } else {
+        time = candidate;
+    }
+    havePrevious = true;
+    previousNs = time;
+    return time;
+}
+
+bool GstReader::pullTimed(Queued& out) {
+    SampleHandle sample = pull();
+    if (!sample) {
+        return false;
+    }
+    out.timeNs = sampleTime(sample.get());
+    out.sample = std::move(sample);
+    return true;
+}
+
 void GstReader::startFromBeginning() {
     endOfStream = false;
     try {
@@ -173,9 +245,10 @@ void GstReader::startFromBeginning() {
             seekToTime(0.0);
             return;
         }
-        SampleHandle sample = pull();
-        if (sample) {
-            samples.push_back(std::move(sample));
+        forgetPreviousTime(0);
+        Queued first;
+        if (pullTimed(first)) {
+            samples.push_back(std::move(first));
         }
         started = true;
     } catch (const SeekFailedException&) {
@@ -194,9 +267,9 @@ void GstReader::seekToTime(double seconds) {
     started = true;
 
     if (seconds == NO_START_TIME) {
-        SampleHandle sample = pull();
-        if (sample) {
-            samples.push_back(std::move(sample));
+        Queued next;
+        if (pullTimed(next)) {
+            samples.push_back(std::move(next));
         }
         return;
     }
@@ -221,23 +294,23 @@ void GstReader::seekToTime(double seconds) {
         position = 0;
     }
     seek(position);
+    forgetPreviousTime(position);
 
-    std::uint64_t lastPts = 0;
+    std::uint64_t lastTime = 0;
     for (;;) {
-        SampleHandle sample = pull();
-        if (!sample) {
+        Queued next;
+        if (!pullTimed(next)) {
             break;
         }
-        const std::uint64_t pts = presentationTime(sample.get());
-        lastPts = pts;
-        if (target < pts) {
-            samples.push_back(std::move(sample));
+        lastTime = next.timeNs;
+        if (target < next.timeNs) {
+            samples.push_back(std::move(next));
             return;
         }
         if (!samples.empty()) {
             samples.pop_front();
         }
-        samples.push_back(std::move(sample));
+        samples.push_back(std::move(next));
     }
 
     // End of stream before a frame after the target: the queued frame (the
@@ -245,13 +318,13 @@ void GstReader::seekToTime(double seconds) {
     // end of the stream. An unknown duration never removes it.
     if (duration >= 0.0) {
         const std::uint64_t durationNs = toNanoseconds(duration);
-        if (lastPts < durationNs && target >= durationNs && !samples.empty()) {
+        if (lastTime < durationNs && target >= durationNs && !samples.empty()) {
             samples.pop_front();
         }
     }
 }
 
-void GstReader::copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void* destination) {
+bool GstReader::copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void* destination) {
     static const char* const fn = "copyBitmapData";
     GstBuffer* buffer = gst_sample_get_buffer(sample);  // transfer none
     if (buffer == nullptr) {
@@ -260,26 +333,51 @@ void GstReader::copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void
     if (!frame || destination == nullptr) {
         throw UnexpectedException("No frame to copy into");
     }
-    BufferMapping map(buffer);
-    if (!map.mapped()) {
-        throw UnexpectedException("Unable to get map from buffer");
+    // The caps say what the bytes are; a byte count alone cannot tell a
+    // frame of another size from a padded one of the published size.
+    GstCaps* caps = gst_sample_get_caps(sample);  // transfer none
+    GstVideoInfo info;
+    gst_video_info_init(&info);
+    if (caps == nullptr || !gst_video_info_from_caps(&info, caps) ||
+        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_RGB ||
+        static_cast<std::size_t>(GST_VIDEO_INFO_WIDTH(&info)) != width ||
+        static_cast<std::size_t>(GST_VIDEO_INFO_HEIGHT(&info)) != height) {
+        QS_GST_WARNING(fn, "Received a frame of %dx%d instead of %lux%lu!",
+                       GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
+                       static_cast<unsigned long>(width), static_cast<unsigned long>(height));
+        return false;
     }
-    const std::size_t bufferSize = map.size();
+
     const std::vector<void*> destinations{destination};
     const std::size_t frameSize = frame->getFrameSize();
-
+    const std::size_t bufferSize = gst_buffer_get_size(buffer);
+    if (bufferSize == frameSize) {
+        BufferMapping map(buffer);
+        if (!map.mapped()) {
+            throw UnexpectedException("Unable to get map from buffer");
+        }
+        frame->copy(destinations, map.data(), rowMajorInterleaved);
+        return true;
+    }
     if (bufferSize < frameSize) {
         QS_GST_WARNING(fn, "Received a smaller buffer of size %lu!",
                        static_cast<unsigned long>(bufferSize));
-        return;
-    }
-    if (bufferSize == frameSize) {
-        frame->copy(destinations, map.data(), rowMajorInterleaved);
-        return;
+        return false;
     }
 
-    // GStreamer pads each RGB row to a multiple of 4 bytes: repack the rows
-    // back to back before the layout copy.
+    // Larger than packed: rows at the stride of the caps (GStreamer pads each
+    // RGB row to a multiple of 4 bytes), or as a video meta lays them out. A
+    // buffer too short for that layout is no frame; it is not read beyond
+    // its end.
+    if (gst_buffer_get_video_meta(buffer) == nullptr && bufferSize < GST_VIDEO_INFO_SIZE(&info)) {
+        QS_GST_WARNING(fn, "Received a buffer of size %lu that does not hold %lu padded rows!",
+                       static_cast<unsigned long>(bufferSize), static_cast<unsigned long>(height));
+        return false;
+    }
+    FrameMapping map(info, buffer);
+    if (!map.mapped()) {
+        throw UnexpectedException("Unable to get map from buffer");
+    }
     int dimension0 = 0;
     int rows = 0;
     int dimension2 = 0;
@@ -287,21 +385,23 @@ void GstReader::copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void
     const std::size_t rowLength = static_cast<std::size_t>(dimension0) *
                                   static_cast<std::size_t>(dimension2) *
                                   static_cast<std::size_t>(frame->getBitsPerSample() / 8);
-    const std::size_t stride = (rowLength + 3) & ~static_cast<std::size_t>(3);
     const std::size_t rowCount = static_cast<std::size_t>(rows);
-    // The padded rows must lie inside the buffer; a buffer of another shape
-    // (a size between the packed and the padded frame) is refused rather
-    // than read beyond its end.
-    if (rowCount > 0 && (rowCount - 1) * stride + rowLength > bufferSize) {
-        QS_GST_WARNING(fn, "Received a buffer of size %lu that does not hold %d padded rows!",
-                       static_cast<unsigned long>(bufferSize), rows);
-        return;
+    const std::size_t stride = map.stride();
+    if (rowLength * rowCount != frameSize || stride < rowLength) {
+        QS_GST_WARNING(fn, "Received rows of stride %lu for rows of %lu bytes!",
+                       static_cast<unsigned long>(stride), static_cast<unsigned long>(rowLength));
+        return false;
+    }
+    if (stride == rowLength) {
+        frame->copy(destinations, map.data(), rowMajorInterleaved);
+        return true;
     }
     std::unique_ptr<std::uint8_t[]> scratch(new std::uint8_t[frameSize]);
     for (std::size_t row = 0; row < rowCount; ++row) {
         std::memcpy(scratch.get() + row * rowLength, map.data() + row * stride, rowLength);
     }
     frame->copy(destinations, scratch.get(), rowMajorInterleaved);
+    return true;
 }
 
 void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
@@ -314,9 +414,12 @@ void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
         return;
     }
     try {
-        SampleHandle held = samples.front();
-        copyBitmapData(held.get(), rowMajorInterleaved, destination);
-        currentTime = static_cast<double>(presentationTime(held.get())) / 1e9;
+        Queued held = samples.front();
+        // A sample that is no frame of the published size is consumed but
+        // marked as a failed read: its bytes are never handed out as a frame.
+        const bool good = copyBitmapData(held.sample.get(), rowMajorInterleaved, destination);
+        currentTime = good ? static_cast<double>(held.timeNs) / 1e9
+                           : std::numeric_limits<double>::infinity();
         samples.pop_front();
     } catch (const std::exception&) {
         currentTime = std::numeric_limits<double>::infinity();
@@ -325,8 +428,8 @@ void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
     // The frame just copied is good and keeps its time even when the stream
     // fails behind it: the failure shows on the next read instead.
     try {
-        SampleHandle next = pull();
-        if (next) {
+        Queued next;
+        if (pullTimed(next)) {
             samples.push_back(std::move(next));
         }
     } catch (const std::exception&) {

@@ -296,20 +296,24 @@ public:
         try {
             r.readFrame(outputRowMajorInterleaved, frame->buffer->data);
         } catch (...) {
-            readThrew = true;  // the frame still goes out; its time tells the host
+            readThrew = true;
         }
-        frame->timestamp = r.getCurrentTime();
-
-        if (r.isEndOfStream()) {
-            running.store(false);
-            return nullptr;  // the unique_ptr releases the unused frame
+        // A read that threw is a failed read like one the reader marks: the
+        // frame goes out with an infinite time and delivery ends with it.
+        if (readThrew) {
+            frame->timestamp = std::numeric_limits<double>::infinity();
+        } else {
+            frame->timestamp = r.getCurrentTime();
+            if (r.isEndOfStream()) {
+                running.store(false);
+                return nullptr;  // the unique_ptr releases the unused frame
+            }
         }
-        const bool failedRead = isFailedReadTime(frame->timestamp);
-        if (readThrew || failedRead) {
+        if (isFailedReadTime(frame->timestamp)) {
             // Never hand out memory the reader did not fill.
             std::memset(frame->buffer->data, 0, size);
+            running.store(false);
         }
-        if (failedRead) running.store(false);
         return frame.release();
     }
 

@@ -100,8 +100,9 @@ void captureWarnings(GstDebugCategory* category, GstDebugLevel level, const gcha
 
 // A buffer one byte short of a frame, or one byte longer (too long to be
 // packed, too short to hold padded rows): nothing is copied, a warning is
-// logged, the frame is consumed and its time still taken.
-TEST(GstReaderBuffers, BuffersOfTheWrongSizeAreSkippedWithAWarning) {
+// logged, and the read fails (infinite time) without stopping the stream:
+// the frame is consumed, the next one reads with its own time.
+TEST(GstReaderBuffers, BuffersOfTheWrongSizeAreFailedReads) {
     const std::string path = testDecoderFile("sizes.gstrtest", 5, 6, 10, -1, false, "dsdod");
     Warnings captured;
     gst_init(nullptr, nullptr);
@@ -110,24 +111,44 @@ TEST(GstReaderBuffers, BuffersOfTheWrongSizeAreSkippedWithAWarning) {
     gst_debug_set_default_threshold(GST_LEVEL_WARNING);
     Reader reader = openReader(path);
     reader->startFromBeginning();
-    const Frames frames = readUntilDone(*reader);
+    Frames frames;
+    for (int i = 0; i < 5; ++i) {
+        std::vector<std::uint8_t> frame(90, 0x42);
+        reader->readFrame(true, frame.data());
+        ASSERT_FALSE(reader->isEndOfStream()) << i;
+        frames.times.push_back(reader->getCurrentTime());
+        frames.pixels.push_back(frame);
+    }
     gst_debug_set_default_threshold(GST_LEVEL_NONE);
     gst_debug_remove_log_function(captureWarnings);
     warnings = nullptr;
 
-    ASSERT_EQ(frames.times.size(), 5u);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_DOUBLE_EQ(frames.times[i], i * 0.1) << i;
-    }
     const std::vector<std::uint8_t> untouched(90, 0x42);
-    EXPECT_EQ(frames.pixels[0], testDecoderFrame(0, 5, 6));
-    EXPECT_EQ(frames.pixels[1], untouched);
-    EXPECT_EQ(frames.pixels[2], testDecoderFrame(2, 5, 6));
-    EXPECT_EQ(frames.pixels[3], untouched);
-    EXPECT_EQ(frames.pixels[4], testDecoderFrame(4, 5, 6));
+    for (int i : {0, 2, 4}) {
+        EXPECT_DOUBLE_EQ(frames.times[i], i * 0.1) << i;
+        EXPECT_EQ(frames.pixels[i], testDecoderFrame(i, 5, 6)) << i;
+    }
+    for (int i : {1, 3}) {
+        EXPECT_EQ(frames.times[i], INF) << i;
+        EXPECT_EQ(frames.pixels[i], untouched) << i;
+    }
     ASSERT_EQ(captured.lines.size(), 2u);
     EXPECT_EQ(captured.lines[0], "Received a smaller buffer of size 89!");
     EXPECT_NE(captured.lines[1].find("91"), std::string::npos) << captured.lines[1];
+}
+
+// A buffer without a timestamp follows the previous frame by one period; one
+// whose timestamp goes back does too.
+TEST(GstReaderBuffers, TimesNeverGoBack) {
+    const std::string path = testDecoderFile("times.gstrtest", 5, 6, 10, -1, false, "dnndzd");
+    Reader reader = openReader(path);
+    reader->startFromBeginning();
+    const Frames frames = readUntilDone(*reader);
+    ASSERT_EQ(frames.times.size(), 6u);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_NEAR(frames.times[i], i * 0.1, 1e-9) << i;
+        EXPECT_EQ(frames.pixels[i], testDecoderFrame(i, 5, 6)) << i;
+    }
 }
 
 TEST(GstReaderBuffers, UnmappableBufferIsAFailedRead) {

@@ -1,14 +1,17 @@
 #include "media.hpp"
 
 #include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
 
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <random>
@@ -158,6 +161,87 @@ std::string noFrameRateFile() {
                      "filesink location=@OUT@");
 }
 
+std::string chainedOgg(int firstWidth, int firstHeight, int secondWidth, int secondHeight,
+                       std::vector<std::string>* parts) {
+    const auto part = [](int w, int h) {
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+        return makeMedia("part-" + size + ".ogv",
+                         "videotestsrc num-buffers=10 pattern=smpte horizontal-speed=23 ! video/x-raw,width=" + std::to_string(w) +
+                             ",height=" + std::to_string(h) +
+                             ",framerate=10/1 ! theoraenc ! oggmux ! filesink location=@OUT@");
+    };
+    const std::string a = part(firstWidth, firstHeight);
+    const std::string b = part(secondWidth, secondHeight);
+    if (parts != nullptr) {
+        *parts = {a, b};
+    }
+    const std::string out = scratchPath("chained-" + fs::path(a).stem().string() + "-" +
+                                        fs::path(b).stem().string() + ".ogv");
+    std::ofstream file(out, std::ios::binary);
+    for (const std::string& source : {a, b}) {
+        std::ifstream in(source, std::ios::binary);
+        file << in.rdbuf();
+    }
+    return out;
+}
+
+std::string heldFrameFile() {
+    const std::string out = scratchPath("held.mkv");
+    if (fs::exists(out)) {
+        return out;
+    }
+    Element pipeline = launch(
+        "appsrc name=src format=time caps=video/x-raw,format=RGB,width=32,height=24,framerate=10/1 ! "
+        "videoconvert ! jpegenc quality=95 ! matroskamux ! filesink location=\"" + out + "\"");
+    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline.get()), "src");
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    for (int i = 0; i < 16; ++i) {
+        // Frames 0.1 s apart but for frame 10 (1.0 s), shown until 1.3 s.
+        const GstClockTime pts = i <= 10 ? i * GST_SECOND / 10 : (i + 2) * GST_SECOND / 10;
+        const GstClockTime duration = i == 10 ? 3 * GST_SECOND / 10 : GST_SECOND / 10;
+        GstBuffer* buffer = gst_buffer_new_allocate(nullptr, 32 * 24 * 3, nullptr);
+        GstMapInfo map;
+        gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+        for (std::size_t k = 0; k < map.size; ++k) {
+            map.data[k] = static_cast<std::uint8_t>((k / 3 % 32) * 8 * (k % 3 == 0) + i * 15);
+        }
+        gst_buffer_unmap(buffer, &map);
+        GST_BUFFER_PTS(buffer) = pts;
+        GST_BUFFER_DURATION(buffer) = duration;
+        gst_app_src_push_buffer(GST_APP_SRC(src), buffer);  // takes the buffer
+    }
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+    gst_object_unref(src);
+    GstBus* bus = gst_element_get_bus(pipeline.get());
+    GstMessage* message = gst_bus_timed_pop_filtered(
+        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+    if (message != nullptr) {
+        gst_message_unref(message);
+    }
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    if (!ok) {
+        throw std::runtime_error("cannot make " + out);
+    }
+    return out;
+}
+
+double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) {
+        return 0.0;
+    }
+    double squared = 0.0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const double d = static_cast<double>(a[i]) - static_cast<double>(b[i]);
+        squared += d * d;
+    }
+    if (squared == 0.0) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return 10.0 * std::log10(255.0 * 255.0 / (squared / static_cast<double>(a.size())));
+}
+
 std::string truncatedCopy(const std::string& source, std::size_t bytes, const std::string& name) {
     std::ifstream in(source, std::ios::binary);
     std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -227,9 +311,13 @@ void plainPlaybinCycle(const std::string& path) {
     gst_element_get_state(playbin.get(), nullptr, nullptr, 5 * GST_SECOND);
 }
 
-Decoded decodeReference(const std::string& path) {
+Decoded decodeReference(const std::string& path, int width, int height) {
+    const std::string scale =
+        width > 0 ? "videoscale add-borders=false ! video/x-raw,format=RGB,width=" + std::to_string(width) +
+                        ",height=" + std::to_string(height) + " ! "
+                  : std::string();
     Element pipeline = launch("filesrc location=\"" + path +
-                              "\" ! decodebin ! videoconvert ! video/x-raw,format=RGB ! "
+                              "\" ! decodebin ! videoconvert ! video/x-raw,format=RGB ! " + scale +
                               "appsink name=sink sync=false");
     GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink");
     gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);

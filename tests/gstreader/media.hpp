@@ -29,6 +29,14 @@ std::string audioOnlyFile();
 std::string stillImageFile();
 // Motion-JPEG in Matroska, 32 x 24, frames 0.1 s apart, caps frame rate 0/1.
 std::string noFrameRateFile();
+// Two Theora files of 10 frames at 10 frames/s (`first` x `firstHeight`,
+// then `second` x `secondHeight`, colour bars moving by a bar a frame) one after the other, as
+// `cat a.ogv b.ogv` makes a chained Ogg; `parts` receives the two files.
+std::string chainedOgg(int firstWidth, int firstHeight, int secondWidth, int secondHeight,
+                       std::vector<std::string>* parts = nullptr);
+// Motion-JPEG in Matroska, 32 x 24, caps 10 frames/s, frames 0.1 s apart
+// except the one at 1.0 s, which is held for 0.3 s (16 frames, the last at 1.9 s).
+std::string heldFrameFile();
 // The first `bytes` bytes of `source`, under a new name.
 std::string truncatedCopy(const std::string& source, std::size_t bytes, const std::string& name);
 // `source` with its bytes from `offset` on replaced by noise.
@@ -54,8 +62,13 @@ struct Decoded {
     std::vector<DecodedFrame> frames;
 };
 
-// Every frame of the file through decodebin ! videoconvert ! RGB appsink.
-Decoded decodeReference(const std::string& path);
+// Every frame of the file through decodebin ! videoconvert ! RGB appsink;
+// with a width and height, scaled to that size (the whole picture, no borders).
+Decoded decodeReference(const std::string& path, int width = 0, int height = 0);
+
+// Peak signal-to-noise ratio of two frames of 8-bit samples, in dB
+// (infinite when they are equal).
+double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
 
 // The default layout by its definition: sample (y, x, c) at c*H*W + x*H + y.
 std::vector<std::uint8_t> toColumnMajorPlanes(const std::vector<std::uint8_t>& rgb, int width,

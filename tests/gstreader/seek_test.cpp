@@ -203,6 +203,21 @@ TEST_F(SeekTest, WithoutAFrameRateTheSeekGoesToTheTarget) {
     }
 }
 
+// The frame at 1.0 s is shown until 1.3 s. A seek anywhere into it shows
+// that frame with its own time: the back-off must reach before it, or the
+// decoder clips the frame to the segment and stamps it with the seek position.
+TEST_F(SeekTest, SeeksIntoAFrameHeldLongerShowItWithItsOwnTime) {
+    load(heldFrameFile());
+    ASSERT_EQ(sequence_.size(), 16u);
+    ASSERT_NEAR(sequence_[10].time, 1.0, 1e-9);
+    ASSERT_NEAR(sequence_[11].time, 1.3, 1e-9);
+    Reader reader = openReader(path_);
+    ASSERT_EQ(reader->getFrameRate(), 10.0);
+    for (double t : {1.0, 1.05, 1.12, 1.2, 1.21, 1.25, 1.29, 1.3, 1.35, 1.55}) {
+        expectFrameAt(*reader, t);
+    }
+}
+
 TEST_F(SeekTest, AFileThatCannotSeekSaysSo) {
     Reader reader = openReader(stillImageFile());
     // the first positioning needs no seek

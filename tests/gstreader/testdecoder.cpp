@@ -99,14 +99,17 @@ GstBuffer* makeFrame(int index, int width, int height, int fps, char mode) {
                 std::memcpy(bytes.data() + y * padded, packed.data() + y * row, row);
             }
         } else {
-            bytes = packed;
+            bytes = packed;  // 'p', and 'n' and 'z' below
             if (mode == 's') bytes.pop_back();
             if (mode == 'o') bytes.push_back(0xEE);
         }
         buffer = gst_buffer_new_allocate(nullptr, bytes.size(), nullptr);
         gst_buffer_fill(buffer, 0, bytes.data(), bytes.size());
     }
-    GST_BUFFER_PTS(buffer) = gst_util_uint64_scale(static_cast<guint64>(index), GST_SECOND, static_cast<guint64>(fps));
+    GST_BUFFER_PTS(buffer) = mode == 'n'   ? GST_CLOCK_TIME_NONE
+                             : mode == 'z' ? 0
+                                           : gst_util_uint64_scale(static_cast<guint64>(index), GST_SECOND,
+                                                                   static_cast<guint64>(fps));
     GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(1, GST_SECOND, static_cast<guint64>(fps));
     return buffer;
 }

@@ -8,7 +8,8 @@
 // <modes> has one letter per frame: 'd' a frame with GStreamer's own row
 // padding (rows rounded up to 4 bytes), 'p' a packed frame without padding,
 // 's' one byte short of a packed frame, 'o' one byte more than a packed
-// frame, 'u' a frame whose memory refuses to be mapped. Sample (y, x, c) of
+// frame, 'u' a frame whose memory refuses to be mapped, 'n' a packed frame
+// without a timestamp, 'z' a packed frame stamped 0 (a time going back). Sample (y, x, c) of
 // frame i has the value (i * 31 + y * 7 + x * 3 + c) & 0xFF. At frame
 // <fail-at> (-1: never) the element posts an error and stops the stream;
 // with <swallow-eos> 1 it then lets no end of stream through either.

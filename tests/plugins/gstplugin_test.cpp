@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -207,6 +208,41 @@ TEST_F(GstPluginTest, ReadsMotionJpegAvi) {
     EXPECT_EQ(device->properties().get<double>("FrameRate"), 10.0);
     device->start(std::nullopt, false);
     EXPECT_EQ(drain(*device, 32, 24, false).size(), 12u);
+}
+
+// A chained Ogg whose second part is larger: every frame at the size
+// published at open, none stale, times going on from the first part; the
+// same through mmtool.
+TEST_F(GstPluginTest, ChainedOggThroughTheHostAndMmtool) {
+    const std::string file = plugin_test::chainedOggFile();
+    ASSERT_FALSE(file.empty());
+    auto device = plugin->createDevice();
+    ASSERT_TRUE(device->initialize(wide(file)));
+    EXPECT_EQ(device->properties().get<double>("Width"), 64.0);
+    device->start(std::nullopt, true);
+    const auto frames = drain(*device, 64, 48, true);
+    ASSERT_EQ(frames.size(), 20u);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_NEAR(frames[i].time, i / 10.0, 1e-6) << i;
+        if (i > 0) {
+            EXPECT_NE(frames[i].pixels, frames[i - 1].pixels) << i;
+        }
+    }
+
+    std::FILE* tool = popen((plugin_test::buildDir() + "/bin/mmtool frames '" + file + "'").c_str(), "r");
+    ASSERT_NE(tool, nullptr);
+    std::string output;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, tool)) > 0;) output.append(chunk, n);
+    EXPECT_EQ(pclose(tool), 0);
+    std::size_t lines = 0;
+    for (std::size_t at = output.find("64x48x3"); at != std::string::npos; at = output.find("64x48x3", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 20u) << output;
+    EXPECT_NE(output.find("t=1.900000"), std::string::npos) << output;
+    EXPECT_EQ(output.find("failed read"), std::string::npos) << output;
+    EXPECT_NE(output.find("frames: 20"), std::string::npos) << output;
 }
 
 TEST_F(GstPluginTest, PluginInformationProbesFiles) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -77,6 +78,25 @@ std::string mjpegAviFile() {
 std::string audioOnlyFile() {
     return makeMedia("audio.ogg",
                      "audiotestsrc num-buffers=20 ! audioconvert ! vorbisenc ! oggmux ! filesink location=@OUT@");
+}
+
+std::string chainedOggFile() {
+    std::string joined;
+    for (const char* size : {"width=64,height=48", "width=80,height=60"}) {
+        const std::string part = makeMedia(std::string("part-") + size + ".ogv",
+                                           std::string("videotestsrc num-buffers=10 pattern=ball ! video/x-raw,") +
+                                               size + ",framerate=10/1 ! theoraenc ! oggmux ! filesink location=@OUT@");
+        if (part.empty()) return std::string();
+        std::ifstream in(part, std::ios::binary);
+        joined.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return scratchFile("chained.ogv", joined);
+}
+
+std::string scratchFile(const std::string& fileName, const std::string& bytes) {
+    const std::string path = scratch() + "/" + fileName;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
 }
 
 std::string garbageFile(const std::string& fileName) {

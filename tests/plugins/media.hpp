@@ -19,6 +19,11 @@ std::string oddWidthTheoraFile();
 std::string mjpegAviFile();
 // Vorbis in Ogg, no video.
 std::string audioOnlyFile();
+// Two Theora files of 10 frames at 10 frames/s, 64 x 48 then 80 x 60, one
+// after the other as `cat a.ogv b.ogv` makes a chained Ogg.
+std::string chainedOggFile();
+// A file of the given name holding `bytes`.
+std::string scratchFile(const std::string& fileName, const std::string& bytes);
 // A file of the given name holding text, not media.
 std::string garbageFile(const std::string& fileName);
 
