@@ -1,10 +1,16 @@
 // Decoding ahead: whatever the caller does between reads (seeks, changes of
-// layout, close, destruction), every frame is the one a plain sequential read
+// layout, close, destruction, a stop from another thread), every frame is the one a plain sequential read
 // gives, and the worker never outlives the reader.
 
 #include "mjpegfixtures.hpp"
 
+#include <host/pluginhost.hpp>
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
 
 using namespace mjpegtest;
 
@@ -76,6 +82,45 @@ TEST_F(MjpegAhead, CloseAndDestructionWithAFrameAhead) {
         auto brief = openReader(file.path);
         readOne(*brief, i % 2 == 0);
     }
+}
+
+// stop from another thread while the host polls, with a frame being decoded
+// ahead: delivery ends, every frame delivered is right, and destroying the
+// device ends the reader's worker (the sanitizer runs watch the threads).
+TEST(MjpegAheadPlugin, StopFromAnotherThreadEndsDelivery) {
+    const PeerFile file = gstreamerFile(160, 120, 40, 25, false);
+    auto reader = openReader(file.path);
+    reader->startFromBeginning();
+    const Frames expected = readAll(*reader);
+    const char* dir = std::getenv("MM_BUILD_DIR");
+    auto plugin = mmhost::Plugin::load(std::string(dir != nullptr ? dir : ".") + "/lib/libmjpegaviplugin.so");
+    auto device = plugin->createDevice();
+    ASSERT_TRUE(device->initialize(mmhost::toUtf16(file.path)));
+    device->start(0.0, true);
+    std::atomic<int> delivered{0};
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        while (delivered.load() < 3) std::this_thread::yield();
+        device->stop();
+        stopped.store(true);
+    });
+    std::vector<mmhost::BufferPtr> buffers;
+    while (device->isDataAvailable()) {
+        mmhost::BufferPtr buffer = device->getData();
+        if (!buffer) break;
+        buffers.push_back(std::move(buffer));
+        delivered.store(static_cast<int>(buffers.size()));
+        while (buffers.size() == 3 && !stopped.load()) std::this_thread::yield();
+    }
+    stopper.join();
+    EXPECT_EQ(buffers.size(), 3u);
+    for (std::size_t i = 0; i < buffers.size(); ++i) {
+        const auto* frame = mmhost::asFrame(buffers[i]);
+        EXPECT_TRUE(Bytes(frame->buffer->data, frame->buffer->data + frame->buffer->sizeInBytes) ==
+                    expected.pixels[i])
+            << "frame " << i;
+    }
+    device.reset();
 }
 
 }  // namespace

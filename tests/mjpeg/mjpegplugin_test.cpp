@@ -10,10 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <thread>
 
 using namespace mjpegtest;
 namespace ex = multimedia::common::exceptions;
@@ -152,40 +150,6 @@ TEST_F(MjpegPlugin, DeliversEveryFrameInBothLayoutsThenEnds) {
         EXPECT_TRUE(device->isDone());
     }
     EXPECT_EQ(device->messages().size(), 0u);
-}
-
-// stop from another thread while the host polls, with a frame being decoded
-// ahead: delivery ends, every frame delivered is right, and destroying the
-// device ends the reader's worker (the sanitizer runs watch the threads).
-TEST_F(MjpegPlugin, StopFromAnotherThreadEndsDelivery) {
-    const PeerFile file = gstreamerFile(160, 120, 40, 25, false);
-    auto reader = openReader(file.path);
-    reader->startFromBeginning();
-    const Frames expected = readAll(*reader);
-    auto device = plugin->createDevice();
-    ASSERT_TRUE(device->initialize(mmhost::toUtf16(file.path)));
-    device->start(0.0, true);
-    std::atomic<int> delivered{0};
-    std::atomic<bool> stopped{false};
-    std::thread stopper([&] {
-        while (delivered.load() < 3) std::this_thread::yield();
-        device->stop();
-        stopped.store(true);
-    });
-    std::vector<mmhost::BufferPtr> buffers;
-    while (device->isDataAvailable()) {
-        mmhost::BufferPtr buffer = device->getData();
-        if (!buffer) break;
-        buffers.push_back(std::move(buffer));
-        delivered.store(static_cast<int>(buffers.size()));
-        while (buffers.size() == 3 && !stopped.load()) std::this_thread::yield();
-    }
-    stopper.join();
-    EXPECT_EQ(buffers.size(), 3u);
-    for (std::size_t i = 0; i < buffers.size(); ++i) {
-        EXPECT_TRUE(pixels(buffers[i]) == expected.pixels[i]) << "frame " << i;
-    }
-    device.reset();
 }
 
 TEST_F(MjpegPlugin, ReadPositionPicksTheFirstFrame) {
