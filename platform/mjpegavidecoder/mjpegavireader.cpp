@@ -54,7 +54,7 @@ std::uint64_t storedRowBytes(std::uint64_t width, unsigned bitsPerPixel) {
 
 }  // namespace
 
-MjpegAviReader::MjpegAviReader() = default;
+MjpegAviReader::MjpegAviReader(bool decodeAhead) : decodeAhead_(decodeAhead) {}
 
 MjpegAviReader::~MjpegAviReader() {
     forgetFile();
@@ -286,7 +286,7 @@ void MjpegAviReader::readJpegFrame(std::uint64_t n, bool rowMajorInterleaved,
         ahead_->cancel();  // another position or layout
     }
     readChunk(n, chunk_);
-    if (n + 1 < frameCount_) {
+    if (decodeAhead_ && n + 1 < frameCount_) {
         startAhead(n + 1, rowMajorInterleaved);
     }
     if (!jpeg_) {
@@ -424,7 +424,15 @@ qsVideoReader::VideoDataType MjpegAviReader::getVideoDataType() {
 namespace qsVideoReader {
 
 IVideoReader* createMjpegAviReaderInstance() {
-    return new mjpegavidecoder::MjpegAviReader();
+    return new mjpegavidecoder::MjpegAviReader(true);
 }
 
 }  // namespace qsVideoReader
+
+namespace mjpegavidecoder {
+
+qsVideoReader::IVideoReader* createReaderWithoutDecodeAhead() {
+    return new MjpegAviReader(false);
+}
+
+}  // namespace mjpegavidecoder

@@ -33,7 +33,7 @@ namespace mjpegavidecoder {
 
 class MjpegAviReader final : public qsVideoReader::IVideoReader {
 public:
-    MjpegAviReader();
+    explicit MjpegAviReader(bool decodeAhead = true);
     ~MjpegAviReader() override;
 
     void open(const std::u16string& fileName, bool openFlag) override;
@@ -75,6 +75,7 @@ private:
     void forgetFile();
     void resetDescription();
 
+    const bool decodeAhead_;
     std::unique_ptr<avi::File> file_;
     bool openFlag_ = false;
 
