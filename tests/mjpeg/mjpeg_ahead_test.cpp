@@ -5,6 +5,7 @@
 #include "mjpegfixtures.hpp"
 
 #include <host/pluginhost.hpp>
+#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
 
 #include <gtest/gtest.h>
 
@@ -19,8 +20,11 @@ namespace {
 class MjpegAhead : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // The frames of a reader that decodes everything on one thread.
         file = gstreamerFile(160, 120, 12, 25, false);
-        auto reader = openReader(file.path);
+        std::unique_ptr<qsVideoReader::IVideoReader> reader(
+            mjpegavidecoder::createReaderWithoutDecodeAhead());
+        reader->open(std::u16string(file.path.begin(), file.path.end()), false);
         reader->startFromBeginning();
         sequential = new Frames(readAll(*reader));
         ASSERT_EQ(sequential->pixels.size(), 12u);
