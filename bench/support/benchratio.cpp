@@ -55,23 +55,21 @@ void Reporter::ReportRuns(const std::vector<Run>& runs) {
         // "BM_Copy" or, for a benchmark with arguments, "BM_Copy/1920/1080".
         const std::string name = run.run_name.function_name +
                                  (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
-        const double perIteration =
-            run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-        if (run.run_type == Run::RT_Aggregate) {
-            if (run.aggregate_name == "median") {
-                seconds_[name] = perIteration;
-                median_[name] = true;
-            }
-        } else if (!median_[name]) {
-            seconds_[name] = perIteration;
+        const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
+        const bool keep = run.run_type == Run::RT_Aggregate ? run.aggregate_name == "median" : !median_[name];
+        if (keep) {
+            seconds_[name] = run.GetAdjustedRealTime() / unit;
+            cpuSeconds_[name] = run.GetAdjustedCPUTime() / unit;
+            if (run.run_type == Run::RT_Aggregate) median_[name] = true;
         }
     }
     ConsoleReporter::ReportRuns(runs);
 }
 
-double Reporter::seconds(const std::string& name) const {
-    const auto it = seconds_.find(name);
-    return it == seconds_.end() ? -1.0 : it->second;
+double Reporter::seconds(const std::string& name, Timer timer) const {
+    const auto& times = timer == Timer::Real ? seconds_ : cpuSeconds_;
+    const auto it = times.find(name);
+    return it == times.end() ? -1.0 : it->second;
 }
 
 Session::Session(std::string benchmark, int& argc, char** argv) : benchmark_(std::move(benchmark)) {
@@ -92,8 +90,8 @@ void Session::noteCpu(benchmark::State& state, const std::string& name, double s
 }
 
 void Session::speed(const std::string& label, const std::string& subject, const std::string& baseline,
-                    double goal) {
-    const double s = reporter_.seconds(subject), b = reporter_.seconds(baseline);
+                    double goal, Reporter::Timer timer) {
+    const double s = reporter_.seconds(subject, timer), b = reporter_.seconds(baseline, timer);
     rows_.push_back({label, s > 0 && b > 0 ? b / s : -1.0, goal, false});
 }
 

@@ -13,8 +13,11 @@
 //     }
 //
 // speed() compares two benchmarks by time per iteration (median of
-// repetitions when repeated): baseline time / subject time, so 1.2 means
-// the subject is 20% faster. cpu() does the same with the CPU seconds per
+// repetitions when repeated; wall clock, or the benchmark thread's CPU time
+// with Reporter::Timer::Cpu): baseline time / subject time, so 1.2 means
+// the subject is 20% faster. Benchmarks are named as Google Benchmark names
+// them, arguments included ("BM_Copy/1920/1080"), without the min_time,
+// repeats and real_time suffixes. cpu() does the same with the CPU seconds per
 // iteration a benchmark noted with noteCpu() (its own or its children's,
 // see cpuSeconds()); value() reports a figure computed by the benchmark.
 // A goal of benchratio::kNoGoal marks an informational row. With
@@ -40,11 +43,16 @@ class Reporter : public benchmark::ConsoleReporter {
 public:
     Reporter();  // colours only on a terminal
     void ReportRuns(const std::vector<Run>& runs) override;
-    // Seconds per iteration, or a negative value when the benchmark did not run.
-    double seconds(const std::string& name) const;
+    // Seconds per iteration, or a negative value when the benchmark did not
+    // run: wall-clock time, or with `timer` CPU time of the benchmark's
+    // thread as Google Benchmark measures it (a loaded machine stretches it
+    // less).
+    enum class Timer { Real, Cpu };
+    double seconds(const std::string& name, Timer timer = Timer::Real) const;
 
 private:
     std::map<std::string, double> seconds_;
+    std::map<std::string, double> cpuSeconds_;
     std::map<std::string, bool> median_;
 };
 
@@ -61,7 +69,7 @@ public:
 
     // baseline / subject by time per iteration; met when >= goal.
     void speed(const std::string& label, const std::string& subject, const std::string& baseline,
-               double goal = kNoGoal);
+               double goal = kNoGoal, Reporter::Timer timer = Reporter::Timer::Real);
     // subject / baseline by CPU seconds per iteration; met when <= goal.
     void cpu(const std::string& label, const std::string& subject, const std::string& baseline,
              double goal = kNoGoal);
