@@ -5,6 +5,7 @@
 //   whole process: raw files -> AVI with avi::File vs ffmpeg -c:v rawvideo
 // The files go to $AVI_WRITE_BENCH_DIR, or /tmp.
 #include <avi/avifile.hpp>
+#include <bench/support/benchratio.hpp>
 
 #include <benchmark/benchmark.h>
 
@@ -18,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -161,13 +161,14 @@ double bestOf(int runs, const std::vector<std::string>& args) {
     return best;
 }
 
-void wholeProcessComparison() {
+// avi::File time / ffmpeg time for the whole process, or -1.
+double wholeProcessComparison() {
     const Media& m = media();
     const std::string video = scratch("video.raw"), audio = scratch("audio.raw");
     const std::string ours = scratch("ours.avi"), theirs = scratch("ffmpeg.avi");
     FILE* v = std::fopen(video.c_str(), "wb");
     FILE* a = std::fopen(audio.c_str(), "wb");
-    if (!v || !a) return;
+    if (!v || !a) return -1;
     for (unsigned i = 0; i < kFrames; ++i) {
         std::fwrite(m.frames[i % m.frames.size()].data(), 1, kFrameBytes, v);
         std::fwrite(m.audio.data(), 1, kAudioBytes, a);
@@ -179,25 +180,10 @@ void wholeProcessComparison() {
         bestOf(3, {"ffmpeg", "-y", "-v", "error", "-nostdin", "-f", "rawvideo", "-pix_fmt", "bgr24", "-s", "640x480",
                    "-r", "25", "-i", video, "-f", "s16le", "-ar", "44100", "-ac", "2", "-i", audio, "-c:v",
                    "rawvideo", "-c:a", "pcm_s16le", theirs});
-    std::printf("  whole process, raw files -> AVI (best of 3): avi::File %.3f s, ffmpeg %.3f s", tOurs, tFfmpeg);
-    if (tOurs > 0 && tFfmpeg > 0) std::printf(", time ratio %.2f (lower is better)", tOurs / tFfmpeg);
-    std::printf("\n");
+    std::printf("whole process, raw files -> AVI (best of 3): avi::File %.3f s, ffmpeg %.3f s\n", tOurs, tFfmpeg);
     for (const auto& p : {video, audio, ours, theirs}) std::remove(p.c_str());
+    return tOurs > 0 && tFfmpeg > 0 ? tOurs / tFfmpeg : -1;
 }
-
-// Keeps each run's time per iteration so the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs)
-            if (!r.error_occurred) {
-                std::string name = r.benchmark_name();
-                times[name.substr(0, name.find('/'))] = r.GetAdjustedRealTime();
-            }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
 
 }  // namespace
 
@@ -206,14 +192,11 @@ int main(int argc, char** argv) {
     // Real time: writing to the page cache is mostly kernel work.
     benchmark::RegisterBenchmark("fwrite", BM_fwrite)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
     benchmark::RegisterBenchmark("aviWrite", BM_aviWrite)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double base = reporter.times["fwrite"], ours = reporter.times["aviWrite"];
-    std::printf("\nratios, files in %s\n", dir().c_str());
-    if (base > 0 && ours > 0)
-        std::printf("  avi::File write speed vs fwrite of the same chunks: %.2f (goal >= 0.90)\n", base / ours);
-    wholeProcessComparison();
-    benchmark::Shutdown();
-    return 0;
+    benchratio::Session session("avi_write", argc, argv);
+    session.run();
+    std::printf("\nfiles in %s\n", dir().c_str());
+    session.speed("avi::File write speed / fwrite of the same chunks", "aviWrite", "fwrite", 0.9);
+    session.value("whole process time, raw files -> AVI: avi::File / ffmpeg", wholeProcessComparison(),
+                  benchratio::kNoGoal, true);
+    return session.finish();
 }

@@ -5,12 +5,14 @@
 //
 //   build/bench/flow_convert [--benchmark_min_time=...]
 
+#include <bench/support/benchratio.hpp>
 #include <common/avbuffer/avbuffer.hpp>
 #include <converters/iconverter.hpp>
 #include <plugins/kit/videoframe.hpp>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,8 +32,6 @@ constexpr unsigned long kWidth = 1920;
 constexpr unsigned long kBytes = kHeight * kWidth * 3;
 
 asyncioplugin::interfaces::converter::IConverter* gConverter = nullptr;
-// Real time per frame of each benchmark: alone, with a copy, through the converter.
-double gBest[3] = {0, 0, 0};
 
 video::VideoFrame* makeFrame() {
     auto* frame = new video::VideoFrame();
@@ -67,23 +67,6 @@ BENCHMARK(BM_FrameAlone)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FrameWithCopy)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FrameThroughConverter)->Unit(benchmark::kMicrosecond);
 
-// Keeps the real time per iteration of each run, to print ratios at the end.
-class Ratios : public benchmark::ConsoleReporter {
-public:
-    Ratios() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_None) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const double perIteration = run.GetAdjustedRealTime();
-            const std::string name = run.benchmark_name();
-            const int which = name.find("Alone") != std::string::npos      ? 0
-                              : name.find("WithCopy") != std::string::npos ? 1
-                                                                           : 2;
-            gBest[which] = perIteration;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 std::string libraryDir() {
     if (const char* build = std::getenv("MM_BUILD_DIR"); build != nullptr && *build != '\0') {
         return std::string(build) + "/lib";
@@ -109,20 +92,24 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot load %s\n", path.c_str());
         return 1;
     }
-    benchmark::Initialize(&argc, argv);
-    Ratios reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    if (gBest[0] > 0 && gBest[1] > gBest[0]) {
+    benchratio::Session session("flow_convert", argc, argv);
+    session.run();
+    const double alone = session.reporter().seconds("BM_FrameAlone");
+    const double withCopy = session.reporter().seconds("BM_FrameWithCopy");
+    const double through = session.reporter().seconds("BM_FrameThroughConverter");
+    double ratio = -1;
+    if (alone > 0 && withCopy > alone && through > 0) {
         // The converter's own cost is what it adds to making and releasing a
         // frame; a copying hand-over would add the copy instead.
-        const double added = gBest[2] - gBest[0];
-        const double copy = gBest[1] - gBest[0];
-        std::printf("added per frame: converter %.3f us, one pixel copy %.1f us\n", added, copy);
-        std::printf("converter / copy: %.5f  (the hand-over must not grow with the frame: far below 1)\n",
-                    added / copy);
+        const double added = through - alone;
+        const double copy = withCopy - alone;
+        std::printf("added per frame: converter %.3f us, one pixel copy %.1f us\n", 1e6 * added, 1e6 * copy);
+        ratio = std::max(0.0, added / copy);
     }
+    // The hand-over must not grow with the frame: far below one copy.
+    session.value("converter added time / one 1920x1080 pixel copy", ratio, 0.05, true);
+    const int status = session.finish();
     gConverter->destroy();
     dlclose(handle);
-    return 0;
+    return status;
 }

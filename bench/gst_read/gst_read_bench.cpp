@@ -1,20 +1,22 @@
 // Reading speed of GstReader against GStreamer decoding the same file on its
-// own, and the default-layout copy against memcpy.
+// own, and framekit's default-layout copy against memcpy.
 //
 //   gst_read [--frames=N] [google benchmark flags]
 //
-// Prints, after the benchmark table:
-//   interleaved fps / gst-launch fps   (goal >= 0.95)
-//   default layout fps / gst-launch fps
-//   interleaved fps / the gst-launch pipeline run inside this process
-//   default-layout copy 1920x1080 / memcpy of the same bytes, as a speed ratio (goal >= 0.4)
+// Goals: GstReader at 1.2x the frame rate of gst-launch-1.0 in both layouts;
+// the default-layout copy of a 1920x1080 frame at half the speed of memcpy.
+// Also printed: each copy path of framekit, and 3840x2160 (beyond one core's
+// cache, where the streaming path takes over) against memcpy.
 
+#include <bench/support/benchratio.hpp>
+#include <platform/framekit/copypaths.hpp>
 #include <platform/framekit/framekit.hpp>
 #include <videoreader/gstreader.hpp>
 
 #include <benchmark/benchmark.h>
 #include <gst/gst.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -68,12 +69,14 @@ void BM_GstLaunch(benchmark::State& state) {
     const std::string command =
         "gst-launch-1.0 -q filesrc location=\"" + mediaPath +
         "\" ! oggdemux ! theoradec ! videoconvert ! video/x-raw,format=RGB ! fakesink sync=false";
+    const double before = benchratio::cpuSeconds(RUSAGE_CHILDREN);
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) {
             state.SkipWithError("gst-launch-1.0 failed");
             return;
         }
     }
+    benchratio::Session::noteCpu(state, "BM_GstLaunch", benchratio::cpuSeconds(RUSAGE_CHILDREN) - before);
     state.counters["fps"] = benchmark::Counter(static_cast<double>(frameCount),
                                                benchmark::Counter::kIsIterationInvariantRate);
 }
@@ -106,9 +109,10 @@ void BM_InProcessPipeline(benchmark::State& state) {
                                                benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void readWhole(benchmark::State& state, bool interleaved) {
+void readWhole(benchmark::State& state, const char* name, bool interleaved) {
     std::vector<std::uint8_t> frame(640 * 480 * 3);
     std::size_t frames = 0;
+    const double before = benchratio::cpuSeconds(RUSAGE_SELF);
     for (auto _ : state) {
         std::unique_ptr<qsVideoReader::IVideoReader> reader(qsVideoReader::createGstReaderInstance());
         std::u16string name(mediaPath.begin(), mediaPath.end());
@@ -123,6 +127,7 @@ void readWhole(benchmark::State& state, bool interleaved) {
         reader->close();
         benchmark::DoNotOptimize(frame.data());
     }
+    benchratio::Session::noteCpu(state, name, benchratio::cpuSeconds(RUSAGE_SELF) - before);
     if (frames != static_cast<std::size_t>(frameCount)) {
         state.SkipWithError("reader did not deliver every frame");
     }
@@ -130,32 +135,33 @@ void readWhole(benchmark::State& state, bool interleaved) {
                                                benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_ReaderInterleaved(benchmark::State& state) { readWhole(state, true); }
-void BM_ReaderDefaultLayout(benchmark::State& state) { readWhole(state, false); }
+void BM_ReaderInterleaved(benchmark::State& state) { readWhole(state, "BM_ReaderInterleaved", true); }
+void BM_ReaderDefaultLayout(benchmark::State& state) { readWhole(state, "BM_ReaderDefaultLayout", false); }
 
-constexpr int HD_W = 1920;
-constexpr int HD_H = 1080;
-
-std::vector<std::uint8_t> hdFrame() {
-    std::vector<std::uint8_t> v(static_cast<std::size_t>(HD_W) * HD_H * 3);
+std::vector<std::uint8_t> testFrame(std::size_t bytes) {
+    std::vector<std::uint8_t> v(bytes);
     for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
     return v;
 }
 
-void BM_Memcpy1080p(benchmark::State& state) {
-    const auto src = hdFrame();
-    std::vector<std::uint8_t> dst(src.size());
+// Frames of width x height (range arguments), 3 channels.
+void BM_Memcpy(benchmark::State& state) {
+    const std::size_t bytes = static_cast<std::size_t>(state.range(0) * state.range(1) * 3);
+    const auto src = testFrame(bytes);
+    std::vector<std::uint8_t> dst(bytes);
     for (auto _ : state) {
-        std::memcpy(dst.data(), src.data(), src.size());
+        std::memcpy(dst.data(), src.data(), bytes);
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * src.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
 
-void BM_DefaultLayout1080p(benchmark::State& state) {
-    const auto src = hdFrame();
+// The frame object's copy, as GstReader calls it.
+void BM_DefaultLayout(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+    const auto src = testFrame(static_cast<std::size_t>(w) * h * 3);
     std::vector<std::uint8_t> dst(src.size());
-    auto frame = pixcapframekit::frameFactory(pixcapframekit::frametypes::FRAMETYPE_RGB8, HD_W, HD_H);
+    auto frame = pixcapframekit::frameFactory(pixcapframekit::frametypes::FRAMETYPE_RGB8, w, h);
     const std::vector<void*> destinations{dst.data()};
     for (auto _ : state) {
         frame->copy(destinations, src.data(), false);
@@ -164,9 +170,30 @@ void BM_DefaultLayout1080p(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * src.size()));
 }
 
+void copyPath(benchmark::State& state, pixcapframekit::CopyPath path) {
+    const std::size_t w = 1920, h = 1080;
+    const auto src = testFrame(w * h * 3);
+    std::vector<std::uint8_t> dst(src.size());
+    std::uint8_t* planes[3] = {dst.data(), dst.data() + w * h, dst.data() + 2 * w * h};
+    if (!pixcapframekit::copyPathAvailable(path)) {
+        state.SkipWithError("path not available on this machine");
+        return;
+    }
+    for (auto _ : state) {
+        pixcapframekit::transposeWith(path, src.data(), planes, w, h, 3);
+        benchmark::ClobberMemory();
+    }
+}
+void BM_Sse2Layout1080p(benchmark::State& state) { copyPath(state, pixcapframekit::CopyPath::Sse2); }
+void BM_Avx2Layout1080p(benchmark::State& state) { copyPath(state, pixcapframekit::CopyPath::Avx2); }
+void BM_StreamingLayout1080p(benchmark::State& state) { copyPath(state, pixcapframekit::CopyPath::Streaming); }
+
+constexpr int HD_W = 1920;
+constexpr int HD_H = 1080;
+
 // The naive strided loop, for comparison only.
 void BM_NaiveLayout1080p(benchmark::State& state) {
-    const auto src = hdFrame();
+    const auto src = testFrame(static_cast<std::size_t>(HD_W) * HD_H * 3);
     std::vector<std::uint8_t> dst(src.size());
     const std::size_t w = HD_W, h = HD_H;
     for (auto _ : state) {
@@ -185,48 +212,12 @@ BENCHMARK(BM_GstLaunch)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitio
 BENCHMARK(BM_InProcessPipeline)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->UseRealTime();
 BENCHMARK(BM_ReaderInterleaved)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->UseRealTime();
 BENCHMARK(BM_ReaderDefaultLayout)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->UseRealTime();
-BENCHMARK(BM_Memcpy1080p)->Unit(benchmark::kMicrosecond)->Repetitions(3)->UseRealTime();
-BENCHMARK(BM_DefaultLayout1080p)->Unit(benchmark::kMicrosecond)->Repetitions(3)->UseRealTime();
+BENCHMARK(BM_Memcpy)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond)->Repetitions(3)->UseRealTime();
+BENCHMARK(BM_DefaultLayout)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond)->Repetitions(3)->UseRealTime();
+BENCHMARK(BM_Sse2Layout1080p)->Unit(benchmark::kMicrosecond)->Repetitions(3)->UseRealTime();
+BENCHMARK(BM_Avx2Layout1080p)->Unit(benchmark::kMicrosecond)->Repetitions(3)->UseRealTime();
+BENCHMARK(BM_StreamingLayout1080p)->Unit(benchmark::kMicrosecond)->Repetitions(3)->UseRealTime();
 BENCHMARK(BM_NaiveLayout1080p)->Unit(benchmark::kMicrosecond)->Repetitions(3)->UseRealTime();
-
-// Keeps each benchmark's median real time per iteration (or its only run's
-// when it was not repeated), to print the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs) {
-            if (run.error_occurred) {
-                continue;
-            }
-            const std::string name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate) {
-                if (run.aggregate_name == "median") {
-                    times[name] = run.GetAdjustedRealTime();
-                    medians[name] = true;
-                }
-            } else if (!medians[name]) {
-                times[name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-    std::map<std::string, bool> medians;
-};
-
-void printRatio(const RatioReporter& r, const char* label, const std::string& subject,
-                const std::string& baseline, double goal) {
-    const auto s = r.times.find(subject);
-    const auto b = r.times.find(baseline);
-    if (s == r.times.end() || b == r.times.end() || s->second <= 0.0) {
-        std::printf("%-52s n/a\n", label);
-        return;
-    }
-    // Both run the same work per iteration: the speed ratio is the inverse
-    // of the time ratio.
-    const double ratio = b->second / s->second;
-    std::printf("%-52s %.3f (goal >= %.2f)\n", label, ratio, goal);
-}
 
 }  // namespace
 
@@ -237,28 +228,29 @@ int main(int argc, char** argv) {
         }
     }
     gst_init(nullptr, nullptr);
-    benchmark::Initialize(&argc, argv);
+    benchratio::Session session("gst_read", argc, argv);
     try {
         makeTheora();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "gst_read: %s\n", e.what());
         return 1;
     }
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\nRatios (speed of subject / speed of baseline, same run, %d frames 640x480 Theora):\n",
-                frameCount);
-    printRatio(reporter, "GstReader interleaved fps / gst-launch-1.0 fps", "BM_ReaderInterleaved",
-               "BM_GstLaunch", 0.95);
-    printRatio(reporter, "GstReader default layout fps / gst-launch-1.0 fps", "BM_ReaderDefaultLayout",
-               "BM_GstLaunch", 0.95);
-    printRatio(reporter, "GstReader interleaved fps / same pipeline in-process", "BM_ReaderInterleaved",
-               "BM_InProcessPipeline", 0.95);
-    printRatio(reporter, "default-layout copy 1920x1080 / memcpy", "BM_DefaultLayout1080p",
-               "BM_Memcpy1080p", 0.4);
-    printRatio(reporter, "naive strided loop 1920x1080 / memcpy", "BM_NaiveLayout1080p",
-               "BM_Memcpy1080p", 0.0);
+    session.run();
+    // Same work per iteration on both sides: speed ratio = inverse time ratio.
+    session.speed("GstReader interleaved fps / gst-launch-1.0 fps", "BM_ReaderInterleaved", "BM_GstLaunch", 1.2);
+    session.speed("GstReader default layout fps / gst-launch-1.0 fps", "BM_ReaderDefaultLayout", "BM_GstLaunch", 1.2);
+    session.speed("GstReader interleaved fps / same pipeline in-process", "BM_ReaderInterleaved",
+                  "BM_InProcessPipeline");
+    session.cpu("CPU per frame: GstReader interleaved / gst-launch-1.0", "BM_ReaderInterleaved", "BM_GstLaunch");
+    session.cpu("CPU per frame: GstReader default layout / gst-launch-1.0", "BM_ReaderDefaultLayout",
+                "BM_GstLaunch");
+    session.speed("default-layout copy 1920x1080 / memcpy", "BM_DefaultLayout/1920/1080", "BM_Memcpy/1920/1080", 0.5);
+    session.speed("default-layout copy 3840x2160 / memcpy", "BM_DefaultLayout/3840/2160", "BM_Memcpy/3840/2160");
+    session.speed("  SSE2 path 1920x1080 / memcpy", "BM_Sse2Layout1080p", "BM_Memcpy/1920/1080");
+    session.speed("  AVX2 path 1920x1080 / memcpy", "BM_Avx2Layout1080p", "BM_Memcpy/1920/1080");
+    session.speed("  streaming path 1920x1080 / memcpy", "BM_StreamingLayout1080p", "BM_Memcpy/1920/1080");
+    session.speed("  naive strided loop 1920x1080 / memcpy", "BM_NaiveLayout1080p", "BM_Memcpy/1920/1080");
     std::error_code ignored;
     fs::remove_all(scratchFolder, ignored);
-    return 0;
+    return session.finish();
 }

@@ -4,6 +4,7 @@
 //
 //   build/bench/plugin_read_bench [--benchmark_min_time=...]
 
+#include <bench/support/benchratio.hpp>
 #include <host/pluginhost.hpp>
 #include <videoreader/gstreader.hpp>
 
@@ -145,9 +146,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot make the Theora clip with gst-launch-1.0\n");
         return 1;
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    benchratio::Session session("plugin_read", argc, argv);
+    session.run();
     const double plugin = median(gPluginPasses);
     const double reader = median(gReaderPasses);
     const double launch = median(gLaunchPasses);
@@ -156,8 +156,9 @@ int main(int argc, char** argv) {
         std::printf("plugin path   %8.1f fps (host -> device -> frame, open and close included)\n", 1.0 / plugin);
         std::printf("reader alone  %8.1f fps (GstReader into one buffer, open and close included)\n", 1.0 / reader);
         std::printf("gst-launch    %8.1f fps (decode to RGB, process start included)\n", 1.0 / launch);
-        std::printf("ratio plugin path / reader alone: %.3f (goal >= 0.95)\n", reader / plugin);
-        std::printf("ratio plugin path / gst-launch:   %.3f\n", launch / plugin);
     }
-    return 0;
+    // Medians of passes taken in alternation; speed ratio = inverse time ratio.
+    session.value("gstplugin path fps / GstReader alone fps", plugin > 0 && reader > 0 ? reader / plugin : -1, 0.95);
+    session.value("gstplugin path fps / gst-launch-1.0 fps", plugin > 0 && launch > 0 ? launch / plugin : -1);
+    return session.finish();
 }

@@ -1,7 +1,13 @@
 #include <platform/framekit/framekit.hpp>
 
+#include <algorithm>
+
+#include <sys/mman.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <stdexcept>
 
 namespace pixcapframekit {
@@ -87,6 +93,21 @@ std::unique_ptr<IFrame> frameFactory(frametypes::FRAMETYPE type, int width, int 
         return nullptr;
     }
     return std::make_unique<PackedFrame>(w, h, channels, sampleBytes);
+}
+
+void FrameMemoryDeleter::operator()(std::uint8_t* p) const { std::free(p); }
+
+FrameMemory allocateFrameMemory(std::size_t bytes) {
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    const std::size_t alignment = bytes >= kHugePage ? kHugePage : 64;
+    const std::size_t rounded = (std::max<std::size_t>(bytes, 1) + alignment - 1) / alignment * alignment;
+    if (rounded < bytes) throw std::bad_alloc();
+    void* p = std::aligned_alloc(alignment, rounded);
+    if (p == nullptr) throw std::bad_alloc();
+    if (alignment == kHugePage) {
+        ::madvise(p, rounded, MADV_HUGEPAGE);  // a hint: refused, the memory is still good
+    }
+    return FrameMemory(static_cast<std::uint8_t*>(p));
 }
 
 }  // namespace pixcapframekit

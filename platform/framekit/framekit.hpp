@@ -66,4 +66,25 @@ MM_EXPORT void transposeToColumnMajorPlanes(const std::uint16_t* src, std::uint1
                                             std::size_t width, std::size_t height,
                                             std::size_t channels);
 
+// The default-layout copy of one band of rows, for producers that deliver a
+// frame a few rows at a time (a decoder's output bands) and want each band
+// laid out while it is still in cache: rows holds rowCount packed rows of
+// width x channels bytes, frame rows firstRow .. firstRow + rowCount - 1 of a
+// frame of the given height; planes are that frame's channel planes. Bands
+// of 16 rows or a multiple of 16 take the fast paths.
+MM_EXPORT void transposeRowsToColumnMajorPlanes(const std::uint8_t* rows, std::uint8_t* const* planes,
+                                                std::size_t width, std::size_t height,
+                                                std::size_t channels, std::size_t firstRow,
+                                                std::size_t rowCount);
+
+// Memory for whole frames: 64-byte aligned, and blocks of 2 MiB and more
+// aligned to 2 MiB and offered to the kernel as huge pages, so that walking
+// a frame column by column does not miss the TLB on every row.
+struct MM_EXPORT FrameMemoryDeleter {
+    void operator()(std::uint8_t* p) const;
+};
+using FrameMemory = std::unique_ptr<std::uint8_t[], FrameMemoryDeleter>;
+// Throws std::bad_alloc when the memory cannot be had.
+MM_EXPORT FrameMemory allocateFrameMemory(std::size_t bytes);
+
 }  // namespace pixcapframekit

@@ -1,6 +1,10 @@
 #include <platform/mjpegavidecoder/jpegframedecoder.hpp>
 
 #include <common/jpeg/jpegerrors.hpp>
+#include <platform/framekit/framekit.hpp>
+
+#include <algorithm>
+#include <atomic>
 
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
 #include <cstring>
@@ -61,7 +65,18 @@ const StandardHuffmanTable kAcChrominance = {
 // would stall the reader. Real encoders write about ten.
 constexpr int kMaxScans = 1000;
 
-void limitScans(j_common_ptr common) {
+// libjpeg calls its progress monitor between row groups and scans: the
+// place to stop hostile frames and frames nobody wants any more.
+struct Progress {
+    jpeg_progress_mgr base{};  // first, so libjpeg's pointer is ours
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+void watchProgress(j_common_ptr common) {
+    const Progress* progress = reinterpret_cast<const Progress*>(common->progress);
+    if (progress->cancel != nullptr && progress->cancel->load(std::memory_order_relaxed)) {
+        throw JpegFrameDecoder::Cancelled();
+    }
     if (!common->is_decompressor) {
         return;
     }
@@ -70,6 +85,14 @@ void limitScans(j_common_ptr common) {
         throw multimedia::common::jpeg::Exception("JPEG frame has more than " +
                                                   std::to_string(kMaxScans) + " scans");
     }
+}
+
+// Rows of one band of the default layout: as many as keep the band within
+// L2 beside the planes it is written to, a multiple of the 16-row tiles.
+std::size_t bandRowsFor(std::size_t rowBytes) {
+    constexpr std::size_t kBandBytes = 256 * 1024;
+    const std::size_t rows = kBandBytes / std::max<std::size_t>(rowBytes, 1) / 16 * 16;
+    return std::min<std::size_t>(64, std::max<std::size_t>(16, rows));
 }
 
 void assignTable(JHUFF_TBL*& slot, const StandardHuffmanTable& table, j_decompress_ptr cinfo) {
@@ -95,8 +118,10 @@ const StandardHuffmanTable& standardAcTable(int tableIndex) {
 struct JpegFrameDecoder::State {
     multimedia::common::jpeg::ErrorManager errors;
     jpeg_decompress_struct cinfo{};
-    jpeg_progress_mgr progress{};
+    Progress progress{};
     std::vector<JSAMPROW> rows;
+    std::vector<std::uint8_t> band;    // rows on their way to the default layout
+    std::vector<std::uint8_t> packed;  // a whole frame, for interlaced ones in that layout
     std::vector<std::uint8_t> spare;  // receives rows that fall outside the frame
     bool created = false;
 
@@ -144,6 +169,37 @@ struct JpegFrameDecoder::State {
             }
         }
     }
+
+    // Decodes the image whose header was read, of exactly width x height
+    // pixels, into the default layout at `planar`: each band of rows goes to
+    // the planes as soon as libjpeg has produced it, while it is in cache.
+    void decodeBands(std::uint8_t* planar, std::size_t width, std::size_t height) {
+        cinfo.out_color_space = JCS_RGB;
+        jpeg_start_decompress(&cinfo);
+        if (cinfo.output_components != 3) {
+            throw std::runtime_error("JPEG frame does not decode to three channels");
+        }
+        const std::size_t stride = width * 3;
+        const std::size_t bandRows = bandRowsFor(stride);
+        band.resize(bandRows * stride);
+        rows.resize(bandRows);
+        for (std::size_t r = 0; r < bandRows; ++r) rows[r] = band.data() + r * stride;
+        std::uint8_t* planes[3] = {planar, planar + width * height, planar + 2 * width * height};
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const std::size_t first = cinfo.output_scanline;
+            std::size_t got = 0;
+            while (got < bandRows && cinfo.output_scanline < cinfo.output_height) {
+                const JDIMENSION n = jpeg_read_scanlines(&cinfo, rows.data() + got,
+                                                         static_cast<JDIMENSION>(bandRows - got));
+                if (n == 0) {
+                    throw std::runtime_error("JPEG frame ended early");
+                }
+                got += n;
+            }
+            pixcapframekit::transposeRowsToColumnMajorPlanes(band.data(), planes, width, height, 3,
+                                                             first, got);
+        }
+    }
 };
 
 JpegFrameDecoder::JpegFrameDecoder() : state_(new State) {
@@ -151,8 +207,8 @@ JpegFrameDecoder::JpegFrameDecoder() : state_(new State) {
     s.errors.install(s.cinfo);
     jpeg_create_decompress(&s.cinfo);
     s.created = true;
-    s.progress.progress_monitor = &limitScans;
-    s.cinfo.progress = &s.progress;
+    s.progress.base.progress_monitor = &watchProgress;
+    s.cinfo.progress = &s.progress.base;
 }
 
 JpegFrameDecoder::~JpegFrameDecoder() {
@@ -161,14 +217,41 @@ JpegFrameDecoder::~JpegFrameDecoder() {
     }
 }
 
+void JpegFrameDecoder::watchForCancel(const std::atomic<bool>* cancel) {
+    state_->progress.cancel = cancel;
+}
+
 void JpegFrameDecoder::decode(const std::uint8_t* data, std::size_t size, std::size_t width,
                               std::size_t height, std::uint8_t* rgb) {
+    decodeInto(data, size, width, height, rgb, true);
+}
+
+void JpegFrameDecoder::decodePlanar(const std::uint8_t* data, std::size_t size, std::size_t width,
+                                    std::size_t height, std::uint8_t* planar) {
+    decodeInto(data, size, width, height, planar, false);
+}
+
+void JpegFrameDecoder::decodeInto(const std::uint8_t* data, std::size_t size, std::size_t width,
+                                  std::size_t height, std::uint8_t* out, bool interleaved) {
     State& s = *state_;
     jpeg_decompress_struct& cinfo = s.cinfo;
     try {
         s.readHeader(data, size);
         if (cinfo.image_width == width && cinfo.image_height == height) {
-            s.decodeRows(rgb, width, height, 0, 1);
+            if (interleaved) {
+                s.decodeRows(out, width, height, 0, 1);
+            } else {
+                s.decodeBands(out, width, height);
+            }
+        } else if (!interleaved) {
+            // Fields woven into one frame: rows arrive out of order, so the
+            // frame is woven whole and then laid out.
+            jpeg_abort_decompress(&cinfo);
+            s.packed.resize(width * height * 3);
+            decodeInto(data, size, width, height, s.packed.data(), true);
+            std::uint8_t* planes[3] = {out, out + width * height, out + 2 * width * height};
+            pixcapframekit::transposeToColumnMajorPlanes(s.packed.data(), planes, width, height, 3);
+            return;
         } else if (cinfo.image_width == width && 2 * std::size_t(cinfo.image_height) >= height &&
                    2 * std::size_t(cinfo.image_height) <= height + 1) {
             // Interlaced capture: two JPEG fields of half the height in one
@@ -177,7 +260,7 @@ void JpegFrameDecoder::decode(const std::uint8_t* data, std::size_t size, std::s
             // two readers show such files alike.
             const std::size_t first = 1;
             const std::size_t fieldHeight = cinfo.image_height;
-            s.decodeRows(rgb, width, height, first, 2);
+            s.decodeRows(out, width, height, first, 2);
             jpeg_finish_decompress(&cinfo);  // up to the first field's EOI
             const std::uint8_t* rest = cinfo.src->next_input_byte;
             std::size_t left = cinfo.src->bytes_in_buffer;
@@ -192,7 +275,7 @@ void JpegFrameDecoder::decode(const std::uint8_t* data, std::size_t size, std::s
             if (cinfo.image_width != width || cinfo.image_height != fieldHeight) {
                 throw std::runtime_error("the two fields of a JPEG frame differ in size");
             }
-            s.decodeRows(rgb, width, height, 1 - first, 2);
+            s.decodeRows(out, width, height, 1 - first, 2);
         } else {
             throw std::runtime_error("JPEG frame of " + std::to_string(cinfo.image_width) + "x" +
                                      std::to_string(cinfo.image_height) + " in a stream of " +

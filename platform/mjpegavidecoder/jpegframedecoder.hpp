@@ -4,6 +4,7 @@
 // (our error manager is installed before the first libjpeg call); warnings are
 // dropped, as peers do, so a slightly damaged frame is still delivered.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,8 +29,21 @@ public:
     // leaves.
     void decode(const std::uint8_t* data, std::size_t size, std::size_t width,
                 std::size_t height, std::uint8_t* rgb);
+    // The same frame in framekit's default layout (planar, column-major),
+    // laid out band by band as libjpeg decodes it: the bytes framekit's copy
+    // of the decode() result gives.
+    void decodePlanar(const std::uint8_t* data, std::size_t size, std::size_t width,
+                      std::size_t height, std::uint8_t* planar);
+
+    // Thrown out of a decode when *cancel turns true while it runs; the
+    // decoder is ready for the next frame. Null (the default) watches nothing.
+    struct Cancelled {};
+    void watchForCancel(const std::atomic<bool>* cancel);
 
 private:
+    void decodeInto(const std::uint8_t* data, std::size_t size, std::size_t width,
+                    std::size_t height, std::uint8_t* out, bool interleaved);
+
     struct State;
     std::unique_ptr<State> state_;
 };

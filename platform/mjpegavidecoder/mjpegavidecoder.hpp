@@ -21,6 +21,16 @@
 namespace qsVideoReader {
 
 // A new reader; the caller owns it and deletes it through the interface.
+// It decodes Motion JPEG one frame ahead on a second thread.
 MM_EXPORT IVideoReader* createMjpegAviReaderInstance();
 
 }  // namespace qsVideoReader
+
+namespace mjpegavidecoder {
+
+// A reader like the one above that decodes every frame on the calling
+// thread and nothing ahead: the same frames, for comparisons and for
+// callers that want no second thread.
+MM_EXPORT qsVideoReader::IVideoReader* createReaderWithoutDecodeAhead();
+
+}  // namespace mjpegavidecoder

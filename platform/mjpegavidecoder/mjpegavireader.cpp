@@ -54,13 +54,14 @@ std::uint64_t storedRowBytes(std::uint64_t width, unsigned bitsPerPixel) {
 
 }  // namespace
 
-MjpegAviReader::MjpegAviReader() = default;
+MjpegAviReader::MjpegAviReader(bool decodeAhead) : decodeAhead_(decodeAhead) {}
 
 MjpegAviReader::~MjpegAviReader() {
     forgetFile();
 }
 
 void MjpegAviReader::forgetFile() {
+    ahead_.reset();  // stops and joins the worker before the file goes
     if (file_) {
         file_->close();
         file_.reset();
@@ -79,7 +80,6 @@ void MjpegAviReader::resetDescription() {
     next_ = 0;
     currentTime_ = 0.0;
     endOfStream_ = false;
-    packedFrame_ = kNoFrame;
     layout_.reset();
 }
 
@@ -200,6 +200,15 @@ void MjpegAviReader::checkUncompressedLayout() {
 void MjpegAviReader::startFromBeginning() {
     next_ = 0;
     endOfStream_ = false;
+    dropAheadUnlessNext();
+}
+
+// A frame ahead that the next read will not take is stopped now, so the
+// worker does not decode frames nobody reads.
+void MjpegAviReader::dropAheadUnlessNext() {
+    if (ahead_ && ahead_->holdsAny() && !ahead_->holds(next_, true) && !ahead_->holds(next_, false)) {
+        ahead_->cancel();
+    }
 }
 
 void MjpegAviReader::seekToTime(double seconds) {
@@ -218,6 +227,7 @@ void MjpegAviReader::seekToTime(double seconds) {
             throw qsVideoReader::SeekFailedException();
         }
         next_ = 0;
+        dropAheadUnlessNext();
         return;
     }
     // The frame shown at `seconds`; the small allowance makes the time of a
@@ -227,6 +237,7 @@ void MjpegAviReader::seekToTime(double seconds) {
     next_ = position >= static_cast<long double>(frameCount_)
                 ? frameCount_
                 : static_cast<std::uint64_t>(std::floor(position));
+    dropAheadUnlessNext();
 }
 
 void MjpegAviReader::readFrame(bool rowMajorInterleaved, void* destination) {
@@ -239,23 +250,68 @@ void MjpegAviReader::readFrame(bool rowMajorInterleaved, void* destination) {
         if (destination == nullptr) {
             throw std::invalid_argument("no destination for the frame");
         }
-        prepareLayout();
-        if (rowMajorInterleaved) {
-            // The interleaved layout is the packed frame itself: decode
+        auto* out = static_cast<std::uint8_t*>(destination);
+        if (coding_ == Coding::Jpeg) {
+            readJpegFrame(n, rowMajorInterleaved, out);
+        } else if (rowMajorInterleaved) {
+            // The interleaved layout is the packed frame itself: convert
             // straight into the caller's memory, no copy.
-            decodeFrame(n, static_cast<std::uint8_t*>(destination));
+            convertUncompressedFrame(n, out);
         } else {
-            if (packedFrame_ != n) {  // else a seek back to the frame just shown
-                packedFrame_ = kNoFrame;
-                packed_.resize(width_ * height_ * 3);
-                decodeFrame(n, packed_.data());
-                packedFrame_ = n;
-            }
+            prepareLayout();
+            packed_.resize(width_ * height_ * 3);
+            convertUncompressedFrame(n, packed_.data());
             layout_->copy({destination}, packed_.data(), false);
         }
         currentTime_ = timeOfFrame(n);
     } catch (...) {
+        if (ahead_) {
+            ahead_->cancel();  // reading stops here
+        }
         currentTime_ = std::numeric_limits<double>::infinity();
+    }
+}
+
+void MjpegAviReader::readJpegFrame(std::uint64_t n, bool rowMajorInterleaved,
+                                   std::uint8_t* destination) {
+    if (ahead_ && ahead_->holds(n, rowMajorInterleaved)) {
+        // Decoded beside the frame before. The frame after it is left for
+        // this thread to decode next time, beside the worker's next one.
+        if (!ahead_->take(destination)) {
+            throw std::runtime_error("frame decoded ahead failed");
+        }
+        return;
+    }
+    if (ahead_) {
+        ahead_->cancel();  // another position or layout
+    }
+    readChunk(n, chunk_);
+    if (decodeAhead_ && n + 1 < frameCount_) {
+        startAhead(n + 1, rowMajorInterleaved);
+    }
+    if (!jpeg_) {
+        jpeg_ = std::make_unique<JpegFrameDecoder>();
+    }
+    // Either layout straight into the caller's memory: the interleaved one
+    // is the decoded rows themselves, the default one is laid out band by
+    // band.
+    if (rowMajorInterleaved) {
+        jpeg_->decode(chunk_.data(), chunk_.size(), width_, height_, destination);
+    } else {
+        jpeg_->decodePlanar(chunk_.data(), chunk_.size(), width_, height_, destination);
+    }
+}
+
+// Frame n + 1 to the worker. Any failure here (a chunk that cannot be read,
+// no thread) only means the frame is read without help when its turn comes.
+void MjpegAviReader::startAhead(std::uint64_t n, bool rowMajorInterleaved) {
+    try {
+        if (!ahead_) {
+            ahead_ = std::make_unique<DecodeAhead>();
+        }
+        readChunk(n, ahead_->chunk());
+        ahead_->begin(n, rowMajorInterleaved, width_, height_);
+    } catch (const std::exception&) {
     }
 }
 
@@ -269,30 +325,18 @@ void MjpegAviReader::prepareLayout() {
     }
 }
 
-void MjpegAviReader::decodeFrame(std::uint64_t n, std::uint8_t* rgb) {
-    if (coding_ == Coding::Jpeg) {
-        decodeJpegFrame(n, rgb);
-    } else {
-        convertUncompressedFrame(n, rgb);
-    }
-}
-
-void MjpegAviReader::decodeJpegFrame(std::uint64_t n, std::uint8_t* rgb) {
+void MjpegAviReader::readChunk(std::uint64_t n, std::vector<std::uint8_t>& chunk) {
     avi::File& f = *file_;
     const long frame = static_cast<long>(n);
     const std::uint32_t size = f.getRawVideoFrameSize(frame);
     if (size == 0 || (fileSize_ != 0 && size > fileSize_)) {
         throw std::runtime_error("frame chunk of an impossible size");
     }
-    chunk_.resize(size);
-    f.readVideoFrame(reinterpret_cast<char*>(chunk_.data()), frame);
+    chunk.resize(size);
+    f.readVideoFrame(reinterpret_cast<char*>(chunk.data()), frame);
     if (f.getErrorCode() != avi::errors::NO_ERROR) {
         throw std::runtime_error(f.getErrorMsg());
     }
-    if (!jpeg_) {
-        jpeg_ = std::make_unique<JpegFrameDecoder>();
-    }
-    jpeg_->decode(chunk_.data(), size, width_, height_, rgb);
 }
 
 // avi::File delivers bottom-up rows of blue, green, red padded to 4 bytes;
@@ -329,7 +373,6 @@ void MjpegAviReader::close() {
     forgetFile();
     chunk_ = {};
     packed_ = {};
-    packedFrame_ = kNoFrame;
     jpeg_.reset();
 }
 
@@ -381,7 +424,15 @@ qsVideoReader::VideoDataType MjpegAviReader::getVideoDataType() {
 namespace qsVideoReader {
 
 IVideoReader* createMjpegAviReaderInstance() {
-    return new mjpegavidecoder::MjpegAviReader();
+    return new mjpegavidecoder::MjpegAviReader(true);
 }
 
 }  // namespace qsVideoReader
+
+namespace mjpegavidecoder {
+
+qsVideoReader::IVideoReader* createReaderWithoutDecodeAhead() {
+    return new MjpegAviReader(false);
+}
+
+}  // namespace mjpegavidecoder

@@ -3,15 +3,23 @@
 // frame's chunk through the index, libjpeg-turbo decodes it (or avi::File
 // converts an uncompressed frame to 24 bits). The row-major interleaved layout
 // is the packed RGB frame itself, decoded straight into the caller's memory;
-// for the default layout the frame object of framekit rearranges a packed
-// copy.
+// the default layout is filled band by band as libjpeg decodes the rows.
 //
 // Frame n is shown from n * scale / rate seconds until frame n + 1; seeking
-// picks the frame by number, so it is exact. One frame is decoded per
-// readFrame and nothing is decoded ahead.
+// picks the frame by number, so it is exact.
+//
+// Motion JPEG is decoded one frame ahead on a second thread: when readFrame
+// decodes frame n itself, it first hands the chunk of frame n + 1 to the
+// worker of DecodeAhead, which decodes it while this thread decodes frame n
+// and the caller works on it; the next readFrame then only copies frame
+// n + 1 from the worker's buffer. Both cores decode, one frame each, and
+// never more than one frame ahead of the caller. A seek elsewhere, a change
+// of layout, a failed frame and close() cancel the frame ahead; the worker
+// thread ends with close() or the reader.
 
 #include <avi/avifile.hpp>
 #include <platform/framekit/framekit.hpp>
+#include <platform/mjpegavidecoder/decodeahead.hpp>
 #include <platform/mjpegavidecoder/jpegframedecoder.hpp>
 #include <videoreader/ivideoreader.hpp>
 
@@ -25,7 +33,7 @@ namespace mjpegavidecoder {
 
 class MjpegAviReader final : public qsVideoReader::IVideoReader {
 public:
-    MjpegAviReader();
+    explicit MjpegAviReader(bool decodeAhead = true);
     ~MjpegAviReader() override;
 
     void open(const std::u16string& fileName, bool openFlag) override;
@@ -56,15 +64,18 @@ private:
     void describe(const std::u16string& fileName);
     void checkUncompressedLayout();
     void prepareLayout();
-    // Decodes frame n into rgb as packed rows (throws on any failure).
-    void decodeFrame(std::uint64_t n, std::uint8_t* rgb);
-    void decodeJpegFrame(std::uint64_t n, std::uint8_t* rgb);
+    // Frame n into destination in the given layout (throws on any failure).
+    void readJpegFrame(std::uint64_t n, bool rowMajorInterleaved, std::uint8_t* destination);
+    void readChunk(std::uint64_t n, std::vector<std::uint8_t>& chunk);
+    void startAhead(std::uint64_t n, bool rowMajorInterleaved);
+    void dropAheadUnlessNext();
     void convertUncompressedFrame(std::uint64_t n, std::uint8_t* rgb);
     double timeOfFrame(std::uint64_t n) const;
     bool framePeriodKnown() const { return rate_ != 0 && scale_ != 0; }
     void forgetFile();
     void resetDescription();
 
+    const bool decodeAhead_;
     std::unique_ptr<avi::File> file_;
     bool openFlag_ = false;
 
@@ -88,10 +99,9 @@ private:
 
     // Scratch, kept between frames so steady reading allocates nothing.
     std::vector<std::uint8_t> chunk_;   // one compressed chunk or stored frame
-    std::vector<std::uint8_t> packed_;  // the decoded frame for the default layout
-    static constexpr std::uint64_t kNoFrame = ~std::uint64_t{0};
-    std::uint64_t packedFrame_ = kNoFrame;  // which frame packed_ holds, if any
+    std::vector<std::uint8_t> packed_;  // an uncompressed frame for the default layout
     std::unique_ptr<JpegFrameDecoder> jpeg_;
+    std::unique_ptr<DecodeAhead> ahead_;  // made with the first Motion-JPEG frame
     std::unique_ptr<pixcapframekit::IFrame> layout_;
 };
 

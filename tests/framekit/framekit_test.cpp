@@ -1,3 +1,4 @@
+#include <platform/framekit/copypaths.hpp>
 #include <platform/framekit/framekit.hpp>
 
 #include <gtest/gtest.h>
@@ -139,6 +140,57 @@ TEST(FrameKit, CopyRefusesMissingOrMismatchedDestinations) {
     EXPECT_THROW(frame->copy({nullptr}, packed.data(), false), std::invalid_argument);
     EXPECT_THROW(frame->copy({out.data()}, nullptr, true), std::invalid_argument);
     EXPECT_THROW(frame->copy({out.data(), out.data()}, packed.data(), false), std::invalid_argument);
+}
+
+// Every copy path gives the bytes of the scalar one, on shapes that leave
+// partial tiles, bands and strips on both edges, for every channel count.
+TEST(FrameKit, EveryCopyPathGivesTheSameBytes) {
+    using pixcapframekit::CopyPath;
+    const std::size_t shapes[][2] = {{1, 1}, {17, 47}, {33, 65}, {261, 97}, {70, 1080}};
+    unsigned seed = 40;
+    for (std::size_t channels = 1; channels <= 5; ++channels) {
+        for (const auto& shape : shapes) {
+            const std::size_t w = shape[0], h = shape[1], plane = w * h;
+            const auto packed = randomFrame<std::uint8_t>(plane * channels, ++seed);
+            const auto expected = columnMajorPlanes(packed, w, h, channels);
+            for (CopyPath path : {CopyPath::Scalar, CopyPath::Sse2, CopyPath::Avx2,
+                                  CopyPath::Streaming, CopyPath::Automatic}) {
+                if (!pixcapframekit::copyPathAvailable(path)) continue;
+                std::vector<std::uint8_t> out(expected.size() + 32, 0xEE);
+                std::vector<std::uint8_t*> planes;
+                for (std::size_t c = 0; c < channels; ++c) planes.push_back(out.data() + c * plane);
+                pixcapframekit::transposeWith(path, packed.data(), planes.data(), w, h, channels);
+                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()))
+                    << "path " << static_cast<int>(path) << " " << w << "x" << h << "x" << channels;
+                ASSERT_EQ(out[expected.size()], 0xEE) << "overrun";
+            }
+        }
+    }
+}
+
+// A frame laid out band by band, in bands of any height, is the frame laid
+// out at once.
+TEST(FrameKit, BandsMakeTheWholeFrame) {
+    const std::size_t w = 37, h = 83;
+    const auto packed = randomFrame<std::uint8_t>(w * h * 3, 9);
+    const auto expected = columnMajorPlanes(packed, w, h, 3);
+    for (std::size_t bandRows : {1, 16, 20, 64, 100}) {
+        std::vector<std::uint8_t> out(expected.size());
+        std::uint8_t* planes[3] = {out.data(), out.data() + w * h, out.data() + 2 * w * h};
+        for (std::size_t y = 0; y < h; y += bandRows) {
+            pixcapframekit::transposeRowsToColumnMajorPlanes(packed.data() + y * w * 3, planes, w, h, 3,
+                                                             y, bandRows);
+        }
+        ASSERT_EQ(out, expected) << "bands of " << bandRows;
+    }
+}
+
+TEST(FrameKit, FrameMemoryIsAlignedForTilesAndPages) {
+    auto small = pixcapframekit::allocateFrameMemory(1000);
+    auto large = pixcapframekit::allocateFrameMemory(3u << 20);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(small.get()) % 64, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(large.get()) % (2u << 20), 0u);
+    large[(3u << 20) - 1] = 1;  // the whole block is there
 }
 
 }  // namespace
