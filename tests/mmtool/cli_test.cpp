@@ -170,4 +170,43 @@ TEST(MmtoolFramesPpm, EveryFrameBecomesAnImageInAFolderMadeOnDemandTheSameFromEi
     EXPECT_EQ(red(140, 50), 191);
 }
 
+// Grey Motion JPEG 2000 (64x48, 3 frames of a gradient) in GRAY8 or GRAY16_LE; "" without the encoder.
+std::string greyMj2(const avitest::TempDir& folder, const std::string& format) {
+    const std::string path = folder.file(format + ".mj2");
+    int status = 0;
+    avitest::run("gst-launch-1.0 -q videotestsrc num-buffers=3 pattern=gradient ! video/x-raw,format=" + format +
+                     ",width=64,height=48,framerate=10/1 ! avenc_jpeg2000 ! capssetter "
+                     "caps=image/x-j2c,colorspace=GRAY,num-components=1 ! mj2mux ! filesink location='" +
+                     path + "' >/dev/null 2>&1",
+                 &status);
+    return status == 0 ? path : "";
+}
+
+TEST(MmtoolFramesPpm, GreyFramesAreP5AndSixteenBitSamplesBigEndian) {
+    const avitest::TempDir folder;
+    const std::string grey8 = greyMj2(folder, "GRAY8"), grey16 = greyMj2(folder, "GRAY16_LE");
+    if (grey8.empty() || grey16.empty()) GTEST_SKIP() << "no avenc_jpeg2000 or mj2mux";
+    for (const std::string& file : {grey8, grey16}) {
+        for (const char* layout : {"", "--default-layout "}) {
+            const std::string images = file + ".d" + layout;
+            const ToolRun run = mmtool(std::string("frames ") + layout + "--ppm '" + images + "' '" + file + "'");
+            ASSERT_EQ(run.status, 0) << run.err;
+        }
+    }
+    const std::string image8 = readFile(grey8 + ".d/frame000002.pgm");
+    const std::string image16 = readFile(grey16 + ".d/frame000002.pgm");
+    ASSERT_EQ(image8.size(), 13u + 64u * 48u);
+    ASSERT_EQ(image16.size(), 15u + 64u * 48u * 2u);
+    EXPECT_EQ(image8.substr(0, 13), "P5\n64 48\n255\n");
+    EXPECT_EQ(image16.substr(0, 15), "P5\n64 48\n65535\n");
+    EXPECT_TRUE(image8 == readFile(grey8 + ".d--default-layout /frame000002.pgm"));
+    EXPECT_TRUE(image16 == readFile(grey16 + ".d--default-layout /frame000002.pgm"));
+    // The high byte comes first: it follows the 8-bit picture of the same gradient.
+    for (std::size_t at : {0u, 64u * 24u + 32u, 64u * 48u - 1u}) {
+        const int eight = static_cast<unsigned char>(image8[13 + at]);
+        const int high = static_cast<unsigned char>(image16[15 + 2 * at]);
+        EXPECT_NEAR(high, eight, 4) << "sample " << at;
+    }
+}
+
 }  // namespace
