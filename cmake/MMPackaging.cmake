@@ -41,7 +41,8 @@ set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 # What the headers include (Boost, libjpeg) and multimediaConfig.cmake looks for.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libboost-dev (>= 1.74), libjpeg-dev, pkg-config | pkgconf")
 
-set(CPACK_COMPONENT_MMTOOL_DESCRIPTION "mmtool: reads, describes and converts video files through the multimedia libraries")
+set(CPACK_COMPONENT_MMTOOL_DESCRIPTION
+  "mmtool: reads, describes and converts video files through the multimedia libraries")
 set(CPACK_COMPONENT_MMTOOL_DEPENDS runtime)
 set(CPACK_DEBIAN_MMTOOL_PACKAGE_NAME mmtool)
 set(CPACK_DEBIAN_MMTOOL_PACKAGE_SECTION video)
