@@ -2,6 +2,8 @@
 // files, the JSON form of `info` and the images of `frames --ppm`.
 
 #include "plugins/media.hpp"
+
+#include <avi/avifile.hpp>
 #include "support/testfiles.hpp"
 
 #include <nlohmann/json.hpp>
@@ -127,6 +129,26 @@ TEST(MmtoolInfoJson, AnAviGivesBothMembersWithTheirTypesKept) {
     EXPECT_EQ(properties["IsPluginSuccess"], true);
     EXPECT_TRUE(properties["VideoFormat"].is_string());
     EXPECT_TRUE(plugin["messages"].is_array());
+}
+
+TEST(MmtoolInfoJson, APaletteIsAnArrayOfBytes) {
+    const avitest::TempDir folder;
+    const std::string path = folder.file("palette.avi");
+    {
+        avi::File out;
+        ASSERT_TRUE(out.open(path.c_str(), "w"));
+        out.setColormap({{1, 2, 3, 0}, {250, 251, 252, 0}});  // blue, green, red
+        out.setVideoInfo(4, 2, 10, "", 8);
+        char frame[8] = {0, 1, 0, 1, 1, 0, 1, 0};
+        out.writeVideoFrame(frame, sizeof frame);
+        out.close();
+        ASSERT_EQ(out.getErrorCode(), avi::errors::NO_ERROR) << out.getErrorMsg();
+    }
+    const ToolRun run = mmtool("info --json --plugin mjpegaviplugin '" + path + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto doc = nlohmann::json::parse(run.out);
+    EXPECT_EQ(doc["avi"]["colormap_entries"], 2);
+    EXPECT_EQ(doc["plugin"]["properties"]["Colormap"], (nlohmann::json{3, 2, 1, 252, 251, 250}));
 }
 
 TEST(MmtoolInfoJson, OtherFilesHaveANullAviMemberAndRefusalsStayJson) {
