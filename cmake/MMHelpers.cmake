@@ -3,6 +3,12 @@
 
 include(CMakePackageConfigHelpers)
 
+# Install components, one Debian package each (MMPackaging.cmake): "runtime"
+# (shared libraries and plugins), "dev" (headers, the CMake package,
+# pkg-config files, static kit) and one per tool. An install rule that names
+# no component installs headers or build-time files, so it goes to "dev".
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME dev)
+
 add_library(mm_warnings INTERFACE)
 target_compile_options(mm_warnings INTERFACE -Wall -Wextra -Werror)
 
@@ -65,29 +71,31 @@ function(mm_library name)
     set_target_properties(${name} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
   endif()
   install(TARGETS ${name} EXPORT multimediaTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
   set_property(GLOBAL APPEND PROPERTY MM_EXPORTED_TARGETS ${name})
   foreach(h IN LISTS A_HEADERS)
     get_filename_component(abs ${h} ABSOLUTE)
     file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${abs})
     get_filename_component(reldir ${rel} DIRECTORY)
-    install(FILES ${abs} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${reldir})
+    install(FILES ${abs} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${reldir} COMPONENT dev)
   endforeach()
   if(NOT A_PLUGIN)
     set(MM_PC_NAME ${name})
     string(JOIN " " MM_PC_REQUIRES ${A_PKG_REQUIRES})
     configure_file(${PROJECT_SOURCE_DIR}/cmake/library.pc.in ${CMAKE_BINARY_DIR}/pkgconfig/${name}.pc @ONLY)
-    install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/${name}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+    install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/${name}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+      COMPONENT dev)
   endif()
 endfunction()
 
-# mm_executable(<name> SOURCES ... [LIBS ...]): a tool in build/bin, installed.
+# mm_executable(<name> SOURCES ... [LIBS ...]): a tool in build/bin, installed
+# as the install component (and Debian package) of its own name.
 function(mm_executable name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS} mm_warnings)
-  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${name})
 endfunction()
 
 # mm_test(<name> SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s] [NO_MAIN])
@@ -156,14 +164,16 @@ function(mm_fuzzer name)
   add_dependencies(mm_fuzzers ${name})
 endfunction()
 
-# The CMake package (find_package(multimedia) with mm:: targets) for every library.
-function(mm_install_package)
+# The CMake package (find_package(multimedia) with mm:: targets) for every
+# library, and the Debian packages of the whole install.
+macro(mm_install_package)
   set(dest ${CMAKE_INSTALL_LIBDIR}/cmake/multimedia)
-  install(EXPORT multimediaTargets NAMESPACE mm:: DESTINATION ${dest})
+  install(EXPORT multimediaTargets NAMESPACE mm:: DESTINATION ${dest} COMPONENT dev)
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/multimediaConfig.cmake.in
     ${CMAKE_BINARY_DIR}/multimediaConfig.cmake INSTALL_DESTINATION ${dest})
   write_basic_package_version_file(${CMAKE_BINARY_DIR}/multimediaConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
   install(FILES ${CMAKE_BINARY_DIR}/multimediaConfig.cmake ${CMAKE_BINARY_DIR}/multimediaConfigVersion.cmake
-    DESTINATION ${dest})
-endfunction()
+    DESTINATION ${dest} COMPONENT dev)
+  include(MMPackaging)
+endmacro()

@@ -1,10 +1,12 @@
-// Any video a reader plugin reads, written frame by frame into an
-// uncompressed 24-bit AVI by avi::File. Every frame goes through the video
+// mmtool convert, second kind: any video a reader plugin reads, written frame
+// by frame into an uncompressed 24-bit AVI by avi::File. Every frame goes through the video
 // converter first and its pixels are read from the converter's list.
-#include <host/flowconvert.hpp>
-#include <host/plugintool.hpp>
+#include "convert.hpp"
+#include "plugintool.hpp"
+#include "progress.hpp"
 
 #include <avi/avifile.hpp>
+#include <host/lib/flowconvert.hpp>
 
 #include <cmath>
 #include <cstdint>
@@ -13,48 +15,9 @@
 #include <optional>
 #include <vector>
 
-#include <unistd.h>
-
 namespace mmtool {
 
 namespace {
-
-// Draws "[#####.....]  45%  135/300 frames" on stderr when it is a terminal.
-class ProgressBar {
-public:
-    explicit ProgressBar(double expectedFrames)
-        : expected_(expectedFrames > 0 && std::isfinite(expectedFrames) ? expectedFrames : 0),
-          enabled_(isatty(STDERR_FILENO) != 0) {}
-
-    void update(std::uint64_t frames) {
-        if (!enabled_) return;
-        const double fraction = expected_ > 0 ? std::fmin(1.0, static_cast<double>(frames) / expected_) : 0;
-        const int percent = static_cast<int>(fraction * 100);
-        if (percent == lastPercent_ && frames % 50 != 0) return;
-        lastPercent_ = percent;
-        constexpr int kWidth = 30;
-        char bar[kWidth + 1];
-        const int filled = static_cast<int>(fraction * kWidth);
-        for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
-        bar[kWidth] = '\0';
-        if (expected_ > 0) {
-            std::fprintf(stderr, "\r[%s] %3d%%  %llu/%.0f frames", bar, percent,
-                         static_cast<unsigned long long>(frames), expected_);
-        } else {
-            std::fprintf(stderr, "\r%llu frames", static_cast<unsigned long long>(frames));
-        }
-        std::fflush(stderr);
-    }
-
-    void finish() {
-        if (enabled_) std::fprintf(stderr, "\n");
-    }
-
-private:
-    double expected_;
-    bool enabled_;
-    int lastPercent_ = -1;
-};
 
 // Top-down RGB rows to the bottom-up BGR rows, padded to 4 bytes, of a 24-bit DIB.
 void toStoredFrame(const unsigned char* rgb, std::uint64_t width, std::uint64_t height, std::vector<char>& stored) {
@@ -99,7 +62,9 @@ int convertThroughPlugin(const std::string& input, const std::string& output, co
         frameRate = 25;
     }
     const double duration = properties.get<double>("Duration").value_or(-1);
-    ProgressBar progress(duration > 0 ? duration * frameRate : 0);
+    const double expected = duration > 0 ? duration * frameRate : 0;
+    Progress progress(expected > 0 && expected < 1e12 ? static_cast<std::uint64_t>(std::llround(expected)) : 0,
+                      "frames");
 
     avi::File out;
     if (!out.open(mmhost::toUtf16(output), "w")) {
@@ -125,10 +90,10 @@ int convertThroughPlugin(const std::string& input, const std::string& output, co
             // A failed read's list carries no height: such a frame has the
             // size the device published for the file.
             const double publishedHeight = properties.get<double>("Height").value_or(0);
-            const std::uint64_t frameHeight =
-                !pixels.failed ? pixels.height
-                : publishedHeight > 0 && publishedHeight < 1e9 ? static_cast<std::uint64_t>(publishedHeight)
-                                                               : 0;
+            const std::uint64_t frameHeight = !pixels.failed ? pixels.height
+                                              : publishedHeight > 0 && publishedHeight < 1e9
+                                                  ? static_cast<std::uint64_t>(publishedHeight)
+                                                  : 0;
             if (pixels.channels != 3 || pixels.dataType != 3 || pixels.blockBytes < pixels.width * frameHeight * 3) {
                 std::fprintf(stderr, "\nmmtool: %s: frame %llu is not 8-bit RGB\n", input.c_str(),
                              static_cast<unsigned long long>(frames));

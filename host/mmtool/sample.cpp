@@ -1,19 +1,19 @@
-// mmtool sample OUT.avi [--seconds S]: a test file made with our own writer:
+// mmtool sample [--seconds S] OUT.avi: a test file made with our own writer:
 // 320x240 24-bit video of a square moving over colour bars at 30 fps, with a
 // 440 Hz tone in 16-bit stereo PCM at 44.1 kHz.
-#include "mmtool.hpp"
-
-#include <host/plugintool.hpp>
+#include "commands.hpp"
 
 #include <avi/avifile.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
-MMTOOL_COMMAND(sample, "sample OUT.avi [--seconds S]", "a moving test pattern with a tone, written by avi::File");
+namespace mmtool {
 
 namespace {
 
@@ -51,19 +51,10 @@ void toneChunk(unsigned n, std::vector<char>& chunk) {
     }
 }
 
-}  // namespace
-
-int sample(int argc, char** argv) {
-    bool missing = false;
-    const std::string seconds = mmtool::takeOption(argc, argv, "--seconds", "2", missing);
-    const double s = std::atof(seconds.c_str());
-    if (missing || argc != 1 || !(s > 0) || s > 3600) {
-        std::fprintf(stderr, "usage: mmtool sample OUT.avi [--seconds S]\n");
-        return 2;
-    }
-    const unsigned frames = static_cast<unsigned>(std::lround(s * kFps));
+int run(const std::string& path, double seconds) {
+    const unsigned frames = std::max(1u, static_cast<unsigned>(std::lround(seconds * kFps)));
     avi::File out;
-    if (!out.open(argv[0], "w")) {
+    if (!out.open(path.c_str(), "w")) {
         std::fprintf(stderr, "mmtool sample: %s\n", out.getErrorMsg());
         return 1;
     }
@@ -79,9 +70,27 @@ int sample(int argc, char** argv) {
     out.close();
     if (out.getErrorCode()) {
         std::fprintf(stderr, "mmtool sample: %s\n", out.getErrorMsg());
-        std::remove(argv[0]);
+        std::remove(path.c_str());
         return 1;
     }
-    std::printf("%s: %u frames %ux%u 24-bit at %u fps with a 440 Hz tone\n", argv[0], frames, kWidth, kHeight, kFps);
+    std::printf("%s: %u frames %ux%u 24-bit at %u fps with a 440 Hz tone\n", path.c_str(), frames, kWidth, kHeight,
+                kFps);
     return 0;
 }
+
+}  // namespace
+
+Command addSample(CLI::App& app) {
+    auto path = std::make_shared<std::string>();
+    auto seconds = std::make_shared<double>(2);
+    CLI::App* sample = app.add_subcommand("sample", "a moving test pattern with a tone, written by avi::File");
+    sample->add_option("--seconds", *seconds, "length in seconds (default 2, at most 3600)")
+        ->type_name("SECONDS")
+        ->check(finiteNumber())
+        ->check(CLI::PositiveNumber)
+        ->check(CLI::Range(0.0, 3600.0));
+    sample->add_option("OUT", *path, "the AVI to write")->required();
+    return {sample, [path, seconds] { return run(*path, *seconds); }};
+}
+
+}  // namespace mmtool

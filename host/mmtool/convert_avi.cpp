@@ -1,12 +1,10 @@
-// mmtool convert IN OUT.avi [--plugin P]: an AVI that avi::File reads
-// (uncompressed video, PCM audio) is copied stream by stream into a new
-// uncompressed OpenDML AVI, keeping its bit depth, palette and audio; any
-// other video goes through a reader plugin into a 24-bit AVI.
-#include "mmtool.hpp"
+// mmtool convert, first kind: an AVI that avi::File reads (uncompressed
+// video, PCM audio) is copied stream by stream into a new uncompressed
+// OpenDML AVI, keeping its bit depth, palette and audio.
+#include "convert.hpp"
+#include "progress.hpp"
 
-#include <host/plugintool.hpp>
-
-#include <avi/avifile.hpp>
+#include <host/lib/pluginhost.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -15,59 +13,25 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
+namespace mmtool {
 
-MMTOOL_COMMAND(convert, "convert IN OUT.avi [--plugin P]",
-               "an AVI (or, through a reader plugin, any video) into an uncompressed OpenDML AVI");
-
-namespace {
-
-// "[#####.....]  45%" on stderr while it is a terminal.
-class Progress {
-public:
-    explicit Progress(std::uint64_t total) : total_(total), enabled_(isatty(STDERR_FILENO) != 0) {}
-    void update(std::uint64_t done) {
-        if (!enabled_ || total_ == 0) return;
-        const int percent = static_cast<int>(std::min<std::uint64_t>(100, done * 100 / total_));
-        if (percent == last_) return;
-        last_ = percent;
-        constexpr int kWidth = 30;
-        std::string bar(kWidth, '.');
-        std::fill(bar.begin(), bar.begin() + percent * kWidth / 100, '#');
-        std::fprintf(stderr, "\r[%s] %3d%%", bar.c_str(), percent);
-        std::fflush(stderr);
-    }
-    void finish() {
-        if (enabled_ && last_ >= 0) std::fprintf(stderr, "\n");
-    }
-
-private:
-    std::uint64_t total_;
-    bool enabled_;
-    int last_ = -1;
-};
-
-bool endsWithAvi(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string ext = path.substr(path.size() - 4);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".avi";
-}
-
-// Whether avi::File can deliver every stream of the file as stored.
-bool directlyCopyable(avi::File& in, const std::string& path) {
-    if (!endsWithAvi(path) || !in.open(path.c_str(), "r")) return false;
+bool copyableAvi(avi::File& in, const std::string& path) {
+    if (mmhost::extensionOf(path) != "avi" || !in.open(path.c_str(), "r")) return false;
     if (in.getErrorCode() != avi::errors::NO_ERROR) return false;
     if (in.hasVideo() && in.isVideoCompressed()) return false;
     if (in.hasAudio() && in.isAudioCompressed()) return false;
     return in.hasVideo() || in.hasAudio();
 }
 
+namespace {
+
 int fail(const std::string& output, const std::string& what, const char* message) {
     std::fprintf(stderr, "mmtool convert: %s: %s\n", what.c_str(), message);
     std::remove(output.c_str());
     return 1;
 }
+
+}  // namespace
 
 int copyAvi(avi::File& in, const std::string& input, const std::string& output) {
     avi::File out;
@@ -96,7 +60,7 @@ int copyAvi(avi::File& in, const std::string& input, const std::string& output) 
         if (out.getErrorCode()) return fail(output, output, out.getErrorMsg());
     }
 
-    Progress progress(video ? frames : audioTotal);
+    Progress progress(video ? frames : audioTotal, video ? "frames" : "audio bytes");
     std::vector<char> frame, chunk(audio ? out.getAudioChunkSize() : 0);
     std::uint64_t audioDone = 0, padding = 0;
     // Writes audio chunks until `until` bytes of the input's audio are in.
@@ -144,24 +108,11 @@ int copyAvi(avi::File& in, const std::string& input, const std::string& output) 
     if (audio) {
         std::printf("%s %llu audio bytes (%u Hz, %u-bit, %u ch)", video ? "," : "",
                     static_cast<unsigned long long>(audioTotal), rate, bits, channels);
-        if (padding) std::printf(", last chunk padded with %llu bytes of silence", static_cast<unsigned long long>(padding));
+        if (padding)
+            std::printf(", last chunk padded with %llu bytes of silence", static_cast<unsigned long long>(padding));
     }
     std::printf("\n");
     return 0;
 }
 
-}  // namespace
-
-int convert(int argc, char** argv) {
-    bool missing = false;
-    const std::string forced = mmtool::takeOption(argc, argv, "--plugin", "", missing);
-    if (missing || argc != 2) {
-        std::fprintf(stderr, "usage: mmtool convert IN OUT.avi [--plugin NAME]\n");
-        return 2;
-    }
-    if (forced.empty()) {
-        avi::File in;
-        if (directlyCopyable(in, argv[0])) return copyAvi(in, argv[0], argv[1]);
-    }
-    return mmtool::convertThroughPlugin(argv[0], argv[1], forced);
-}
+}  // namespace mmtool

@@ -1,4 +1,4 @@
-#include <host/pluginhost.hpp>
+#include <host/lib/pluginhost.hpp>
 
 #include <common/exceptions/exceptions.hpp>
 #include <platform/i18n/i18n.hpp>

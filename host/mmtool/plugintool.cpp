@@ -1,7 +1,10 @@
-#include <host/plugintool.hpp>
+#include "plugintool.hpp"
 
+#include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace mmtool {
@@ -28,19 +31,22 @@ std::shared_ptr<mmhost::Plugin> loadForced(const std::string& forced) {
 
 std::string pluginDirectory() { return selfDirectory() + "/../lib"; }
 
-std::string takeOption(int& argc, char** argv, const char* name, const std::string& fallback, bool& missingValue) {
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], name) != 0) continue;
-        if (i + 1 >= argc) {
-            missingValue = true;
-            return fallback;
+bool readable(const std::string& path) {
+    // Non-blocking, so that a FIFO with no writer does not hang the check.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int reason = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        struct stat status {};
+        if (::fstat(fd, &status) != 0) {
+            reason = errno;
+        } else if (S_ISDIR(status.st_mode)) {
+            reason = EISDIR;
         }
-        std::string value = argv[i + 1];
-        for (int j = i; j + 2 < argc; ++j) argv[j] = argv[j + 2];
-        argc -= 2;
-        return value;
+        ::close(fd);
     }
-    return fallback;
+    if (reason == 0) return true;
+    std::fprintf(stderr, "mmtool: %s: %s\n", path.c_str(), std::strerror(reason));
+    return false;
 }
 
 OpenedFile openWithPlugin(const std::string& path, const std::string& forced, bool keepFailedDevice) {
@@ -99,24 +105,6 @@ void printMessages(std::FILE* out, const std::vector<mmhost::PostedMessage>& mes
         std::fprintf(out, "  %s %s%s%s\n", message.type.c_str(), message.id.c_str(), message.text.empty() ? "" : ": ",
                      message.text.c_str());
     }
-}
-
-int printPluginInfo(const std::string& path, const std::string& forced) {
-    OpenedFile opened = openWithPlugin(path, forced, true);
-    if (!opened.plugin) return 1;
-    try {
-        const mmhost::PluginSummary summary = mmhost::describe(*opened.plugin);
-        std::printf("plugin:           %s (priority %d)\n", summary.name.c_str(), summary.priority);
-    } catch (const std::exception& failure) {
-        std::printf("plugin:           %s (%s)\n", opened.plugin->name().c_str(), failure.what());
-    }
-    if (!opened.device) return 1;
-    std::printf("properties:\n");
-    printProperties(stdout, opened.device->properties());
-    const auto messages = opened.device->messages().messages();
-    std::printf("messages:         %zu\n", messages.size());
-    printMessages(stdout, messages);
-    return opened.device->properties().get<bool>("IsPluginSuccess").value_or(false) ? 0 : 1;
 }
 
 }  // namespace mmtool
