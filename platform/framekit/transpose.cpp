@@ -133,14 +133,17 @@ __attribute__((always_inline)) inline void tileSse2(const Band& band, std::uint8
     _Pragma("GCC unroll 4") for (std::size_t c = 0; c < channels; ++c) out[c] = planes[c] + x * height + y;
     _Pragma("GCC unroll 4") for (std::size_t square = 0; square < channels; ++square) {
         __m128i r[16];
-        _Pragma("GCC unroll 16") for (std::size_t i = 0; i < TILE; ++i) {
-            r[i] = _mm_loadu_si128(
-                reinterpret_cast<const __m128i*>(start + i * rowLength + square * TILE));
+        const std::uint8_t* row = start + square * TILE;
+        _Pragma("GCC unroll 16") for (std::size_t i = 0; i < TILE; ++i, row += rowLength) {
+            r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
         }
         transpose16(r);
+        // Byte j of the square goes to plane (16 square + j) % C, whose
+        // columns come in order: each plane's pointer steps one column.
         _Pragma("GCC unroll 16") for (std::size_t j = 0; j < TILE; ++j) {
-            const std::size_t byte = square * TILE + j;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[byte % channels] + byte / channels * height), r[j]);
+            std::uint8_t*& column = out[(square * TILE + j) % channels];
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(column), r[j]);
+            column += height;
         }
     }
 }
@@ -160,16 +163,17 @@ FK_AVX2 __attribute__((always_inline)) inline void tileAvx2(const Band& band,
     _Pragma("GCC unroll 4") for (std::size_t c = 0; c < channels; ++c) out[c] = planes[c] + x * height + y;
     _Pragma("GCC unroll 4") for (std::size_t square = 0; square < channels; ++square) {
         __m256i r[16];
-        _Pragma("GCC unroll 16") for (std::size_t i = 0; i < TILE; ++i) {
-            const std::uint8_t* p = start + i * rowLength + square * TILE;
+        const std::uint8_t* row = start + square * TILE;
+        _Pragma("GCC unroll 16") for (std::size_t i = 0; i < TILE; ++i, row += rowLength) {
             r[i] = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + half)), 1);
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + half)), 1);
         }
         transpose16(r);
         _Pragma("GCC unroll 16") for (std::size_t j = 0; j < TILE; ++j) {
-            const std::size_t byte = square * TILE + j;
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[byte % channels] + byte / channels * height), r[j]);
+            std::uint8_t*& column = out[(square * TILE + j) % channels];
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(column), r[j]);
+            column += height;
         }
     }
 }
