@@ -124,7 +124,7 @@ function(mm_test name)
     "MM_BUILD_DIR=${CMAKE_BINARY_DIR}"
     "MM_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
     "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1"
-    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/lsan.supp:print_suppressions=0"
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/lsan.supp:print_suppressions=0:use_tls=0"
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
     "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp:halt_on_error=1")
   gtest_discover_tests(${name}
