@@ -392,15 +392,9 @@ bool GstReader::copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void
                        static_cast<unsigned long>(stride), static_cast<unsigned long>(rowLength));
         return false;
     }
-    if (stride == rowLength) {
-        frame->copy(destinations, map.data(), rowMajorInterleaved);
-        return true;
-    }
-    std::unique_ptr<std::uint8_t[]> scratch(new std::uint8_t[frameSize]);
-    for (std::size_t row = 0; row < rowCount; ++row) {
-        std::memcpy(scratch.get() + row * rowLength, map.data() + row * stride, rowLength);
-    }
-    frame->copy(destinations, scratch.get(), rowMajorInterleaved);
+    // The frame object reads the rows at their stride: no second pass over a
+    // packed copy of the whole frame.
+    frame->copyRows(destinations, map.data(), stride, rowMajorInterleaved);
     return true;
 }
 

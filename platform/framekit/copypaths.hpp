@@ -26,6 +26,10 @@ MM_EXPORT bool copyPathAvailable(CopyPath path);
 // falls back to Scalar.
 MM_EXPORT void transposeWith(CopyPath path, const std::uint8_t* src, std::uint8_t* const* planes,
                              std::size_t width, std::size_t height, std::size_t channels);
+// The same for source rows srcStride bytes apart.
+MM_EXPORT void transposeWith(CopyPath path, const std::uint8_t* src, std::size_t srcStride,
+                             std::uint8_t* const* planes, std::size_t width, std::size_t height,
+                             std::size_t channels);
 
 // Last-level cache per core in bytes, as the automatic choice sees it.
 MM_EXPORT std::size_t lastLevelCachePerCore();

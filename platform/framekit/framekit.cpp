@@ -33,7 +33,12 @@ public:
 
     void copy(const std::vector<void*>& destinations, const void* packedFrame,
               bool rowMajorInterleaved) const override {
-        if (destinations.empty() || packedFrame == nullptr) {
+        copyRows(destinations, packedFrame, width_ * channels_ * sampleBytes_, rowMajorInterleaved);
+    }
+
+    void copyRows(const std::vector<void*>& destinations, const void* firstRow,
+                  std::size_t rowStride, bool rowMajorInterleaved) const override {
+        if (destinations.empty() || firstRow == nullptr) {
             throw std::invalid_argument("frame copy needs a source and a destination");
         }
         for (void* d : destinations) {
@@ -41,8 +46,20 @@ public:
                 throw std::invalid_argument("null destination for a frame copy");
             }
         }
+        const std::size_t rowBytes = width_ * channels_ * sampleBytes_;
+        if (rowStride < rowBytes || rowStride % sampleBytes_ != 0) {
+            throw std::invalid_argument("frame rows overlap or split a sample");
+        }
+        const auto* src = static_cast<const std::uint8_t*>(firstRow);
         if (rowMajorInterleaved) {
-            std::memcpy(destinations.front(), packedFrame, getFrameSize());
+            auto* out = static_cast<std::uint8_t*>(destinations.front());
+            if (rowStride == rowBytes) {
+                std::memcpy(out, src, getFrameSize());
+            } else {
+                for (std::size_t y = 0; y < height_; ++y) {
+                    std::memcpy(out + y * rowBytes, src + y * rowStride, rowBytes);
+                }
+            }
             return;
         }
         if (destinations.size() != 1 && destinations.size() != channels_) {
@@ -56,15 +73,14 @@ public:
                             : static_cast<std::uint8_t*>(destinations[c]);
         }
         if (sampleBytes_ == 1) {
-            transposeToColumnMajorPlanes(static_cast<const std::uint8_t*>(packedFrame), planes,
-                                         width_, height_, channels_);
+            transposeToColumnMajorPlanes(src, rowStride, planes, width_, height_, channels_);
         } else {
             std::uint16_t* planes16[4];
             for (std::size_t c = 0; c < channels_; ++c) {
                 planes16[c] = reinterpret_cast<std::uint16_t*>(planes[c]);
             }
-            transposeToColumnMajorPlanes(static_cast<const std::uint16_t*>(packedFrame), planes16,
-                                         width_, height_, channels_);
+            transposeToColumnMajorPlanes(reinterpret_cast<const std::uint16_t*>(src), rowStride / 2,
+                                         planes16, width_, height_, channels_);
         }
     }
 

@@ -50,6 +50,12 @@ public:
     // list of any other length.
     virtual void copy(const std::vector<void*>& destinations, const void* packedFrame,
                       bool rowMajorInterleaved) const = 0;
+    // The same for a frame whose rows lie rowStride bytes apart (rows padded
+    // by their producer, e.g. to a multiple of 4 bytes); the padding is not
+    // copied. Throws std::invalid_argument as copy does, and for a stride
+    // shorter than a packed row or not a whole number of samples.
+    virtual void copyRows(const std::vector<void*>& destinations, const void* firstRow,
+                          std::size_t rowStride, bool rowMajorInterleaved) const = 0;
 };
 
 // A frame object for the given type and geometry, or null when the type is
@@ -65,6 +71,14 @@ MM_EXPORT void transposeToColumnMajorPlanes(const std::uint8_t* src, std::uint8_
 MM_EXPORT void transposeToColumnMajorPlanes(const std::uint16_t* src, std::uint16_t* const* planes,
                                             std::size_t width, std::size_t height,
                                             std::size_t channels);
+// The same for rows that lie srcStride samples apart (srcStride at least
+// width x channels).
+MM_EXPORT void transposeToColumnMajorPlanes(const std::uint8_t* src, std::size_t srcStride,
+                                            std::uint8_t* const* planes, std::size_t width,
+                                            std::size_t height, std::size_t channels);
+MM_EXPORT void transposeToColumnMajorPlanes(const std::uint16_t* src, std::size_t srcStride,
+                                            std::uint16_t* const* planes, std::size_t width,
+                                            std::size_t height, std::size_t channels);
 
 // The default-layout copy of one band of rows, for producers that deliver a
 // frame a few rows at a time (a decoder's output bands) and want each band

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -143,29 +144,62 @@ TEST(FrameKit, CopyRefusesMissingOrMismatchedDestinations) {
 }
 
 // Every copy path gives the bytes of the scalar one, on shapes that leave
-// partial tiles, bands and strips on both edges, for every channel count.
+// partial tiles, bands and strips on both edges, for every channel count,
+// from packed rows and from rows padded by an odd number of bytes.
 TEST(FrameKit, EveryCopyPathGivesTheSameBytes) {
     using pixcapframekit::CopyPath;
     const std::size_t shapes[][2] = {{1, 1}, {17, 47}, {33, 65}, {261, 97}, {70, 1080}};
     unsigned seed = 40;
     for (std::size_t channels = 1; channels <= 5; ++channels) {
         for (const auto& shape : shapes) {
-            const std::size_t w = shape[0], h = shape[1], plane = w * h;
+            const std::size_t w = shape[0], h = shape[1], plane = w * h, row = w * channels;
             const auto packed = randomFrame<std::uint8_t>(plane * channels, ++seed);
             const auto expected = columnMajorPlanes(packed, w, h, channels);
-            for (CopyPath path : {CopyPath::Scalar, CopyPath::Sse2, CopyPath::Avx2,
-                                  CopyPath::Streaming, CopyPath::Automatic}) {
-                if (!pixcapframekit::copyPathAvailable(path)) continue;
-                std::vector<std::uint8_t> out(expected.size() + 32, 0xEE);
-                std::vector<std::uint8_t*> planes;
-                for (std::size_t c = 0; c < channels; ++c) planes.push_back(out.data() + c * plane);
-                pixcapframekit::transposeWith(path, packed.data(), planes.data(), w, h, channels);
-                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()))
-                    << "path " << static_cast<int>(path) << " " << w << "x" << h << "x" << channels;
-                ASSERT_EQ(out[expected.size()], 0xEE) << "overrun";
+            for (std::size_t pad : {0, 3}) {
+                const std::size_t stride = row + pad;
+                std::vector<std::uint8_t> padded(stride * h, 0x5A);
+                for (std::size_t y = 0; y < h; ++y)
+                    std::copy_n(packed.begin() + y * row, row, padded.begin() + y * stride);
+                for (CopyPath path : {CopyPath::Scalar, CopyPath::Sse2, CopyPath::Avx2,
+                                      CopyPath::Streaming, CopyPath::Automatic}) {
+                    if (!pixcapframekit::copyPathAvailable(path)) continue;
+                    std::vector<std::uint8_t> out(expected.size() + 32, 0xEE);
+                    std::vector<std::uint8_t*> planes;
+                    for (std::size_t c = 0; c < channels; ++c) planes.push_back(out.data() + c * plane);
+                    pixcapframekit::transposeWith(path, padded.data(), stride, planes.data(), w, h,
+                                                  channels);
+                    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()))
+                        << "path " << static_cast<int>(path) << " " << w << "x" << h << "x"
+                        << channels << " pad " << pad;
+                    ASSERT_EQ(out[expected.size()], 0xEE) << "overrun";
+                }
             }
         }
     }
+}
+
+// The frame object's copy of padded rows leaves the padding out, in both
+// layouts and for 16-bit samples, and refuses rows that would overlap.
+TEST(FrameKit, CopyRowsSkipsRowPadding) {
+    auto frame = frameFactory(ft::FRAMETYPE_RGB8, 5, 4);  // 15-byte rows, padded to 16
+    const auto packed = randomFrame<std::uint8_t>(5 * 4 * 3, 12);
+    std::vector<std::uint8_t> padded(16 * 4, 0x77);
+    for (std::size_t y = 0; y < 4; ++y) std::copy_n(packed.begin() + y * 15, 15, padded.begin() + y * 16);
+    std::vector<std::uint8_t> out(packed.size());
+    frame->copyRows({out.data()}, padded.data(), 16, true);
+    EXPECT_EQ(out, packed);
+    frame->copyRows({out.data()}, padded.data(), 16, false);
+    EXPECT_EQ(out, columnMajorPlanes(packed, 5, 4, 3));
+    EXPECT_THROW(frame->copyRows({out.data()}, padded.data(), 14, false), std::invalid_argument);
+
+    auto deep = frameFactory(ft::FRAMETYPE_RGB16, 3, 2);  // 9 samples a row, 10 with padding
+    const auto packed16 = randomFrame<std::uint16_t>(3 * 2 * 3, 13);
+    std::vector<std::uint16_t> padded16(10 * 2, 0);
+    for (std::size_t y = 0; y < 2; ++y) std::copy_n(packed16.begin() + y * 9, 9, padded16.begin() + y * 10);
+    std::vector<std::uint16_t> out16(packed16.size());
+    deep->copyRows({out16.data()}, padded16.data(), 20, false);
+    EXPECT_EQ(out16, columnMajorPlanes(packed16, 3, 2, 3));
+    EXPECT_THROW(deep->copyRows({out16.data()}, padded16.data(), 19, false), std::invalid_argument);
 }
 
 // A frame laid out band by band, in bands of any height, is the frame laid
