@@ -18,21 +18,6 @@ namespace mjpegtest {
 
 namespace {
 
-struct ScratchDir {
-    std::string path;
-    ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "mjpegtest-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot make a scratch folder");
-        }
-        path = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
 std::uint32_t u32(const Bytes& b, std::size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t(b[at + 3]) << 24);
 }
@@ -106,29 +91,6 @@ public:
 };
 
 }  // namespace
-
-const std::string& scratchDir() {
-    static ScratchDir dir;
-    return dir.path;
-}
-
-std::string scratchPath(const std::string& name) {
-    return scratchDir() + "/" + name;
-}
-
-bool run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const Bytes& data) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
 
 PeerFile gstreamerFile(int width, int height, int frames, int fps, bool audio) {
     static std::map<std::string, PeerFile> made;
@@ -474,8 +436,8 @@ double meanDifference(const Bytes& a, const Bytes& b) {
 
 }  // namespace mjpegtest
 
-#include <platform/i18n/i18n.hpp>
-#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <platform/services/i18n/i18n.hpp>
+#include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 
 namespace mjpegtest {
 
