@@ -5,10 +5,10 @@
 //
 //   mj2k_read [google benchmark flags]
 //
-// Prints, after the benchmark table, plugin fps / ffmpeg fps (goal >= 1.3)
-// and plugin fps / gst-launch-1.0 fps, and the CPU time (user + system) each
-// contender used per pass.
+// Prints plugin fps / ffmpeg fps (goal >= 1.3), plugin fps / gst-launch-1.0
+// fps and the CPU time (user + system) each contender used per pass.
 
+#include <bench/support/benchratio.hpp>
 #include <host/lib/pluginhost.hpp>
 
 #include <benchmark/benchmark.h>
@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -44,19 +43,10 @@ void makeMedia() {
     if (std::system(command.c_str()) != 0) throw std::runtime_error("could not make the benchmark file");
 }
 
-// CPU seconds (user + system) of this process or of its finished children.
-double cpuSeconds(int who) {
-    rusage usage{};
-    ::getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-std::map<std::string, double> cpuPerPass;
+using benchratio::cpuSeconds;
 
 void noteCpu(benchmark::State& state, const char* name, double seconds) {
-    if (state.iterations() == 0) return;
-    cpuPerPass[name] = seconds / static_cast<double>(state.iterations());
-    state.counters["cpu_ms"] = 1e3 * cpuPerPass[name];
+    benchratio::Session::noteCpu(state, name, seconds);
     state.counters["fps"] = benchmark::Counter(kFrames, benchmark::Counter::kIsIterationInvariantRate);
 }
 
@@ -115,54 +105,25 @@ BENCHMARK(BM_Ffmpeg)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime(
 BENCHMARK(BM_GstLaunch)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK(BM_Plugin)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
-// Keeps each benchmark's real time per pass, to print the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            if (!run.error_occurred) times[run.benchmark_name().substr(0, run.benchmark_name().find('/'))] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
-void printRatio(const RatioReporter& r, const char* label, const char* baseline, double goal) {
-    const auto s = r.times.find("BM_Plugin");
-    const auto b = r.times.find(baseline);
-    if (s == r.times.end() || b == r.times.end() || s->second <= 0.0) {
-        std::printf("%-40s n/a\n", label);
-        return;
-    }
-    std::printf("%-40s %.3f", label, b->second / s->second);
-    if (goal > 0) std::printf(" (goal >= %.2f)", goal);
-    std::printf("\n");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const char* buildDir = std::getenv("MM_BUILD_DIR");
     pluginPath = (buildDir != nullptr ? fs::path(buildDir) / "lib" : fs::path(argv[0]).parent_path() / ".." / "lib") /
                  "libmj2kplugin.so";
-    benchmark::Initialize(&argc, argv);
+    benchratio::Session session("mj2k_read", argc, argv);
     try {
         makeMedia();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "mj2k_read: %s\n", e.what());
         return 1;
     }
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\nRatios (speed of the plugin / speed of the baseline, same run, %d frames 1280x720 to RGB):\n",
-                kFrames);
-    printRatio(reporter, "plugin fps / ffmpeg fps", "BM_Ffmpeg", 1.3);
-    printRatio(reporter, "plugin fps / gst-launch-1.0 decodebin fps", "BM_GstLaunch", 0);
-    std::printf("CPU time per pass (user + system):\n");
-    for (const char* name : {"BM_Plugin", "BM_Ffmpeg", "BM_GstLaunch"}) {
-        const auto it = cpuPerPass.find(name);
-        if (it != cpuPerPass.end()) std::printf("  %-14s %8.1f ms\n", name + 3, 1e3 * it->second);
-    }
+    session.run();
+    session.speed("plugin fps / ffmpeg fps (30 frames 1280x720 to RGB)", "BM_Plugin", "BM_Ffmpeg", 1.3);
+    session.speed("plugin fps / gst-launch-1.0 decodebin fps", "BM_Plugin", "BM_GstLaunch");
+    session.cpu("CPU per pass: plugin / ffmpeg", "BM_Plugin", "BM_Ffmpeg");
+    session.cpu("CPU per pass: plugin / gst-launch-1.0", "BM_Plugin", "BM_GstLaunch");
     std::error_code ignored;
     fs::remove_all(scratchFolder, ignored);
-    return 0;
+    return session.finish();
 }
