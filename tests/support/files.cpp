@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
 
@@ -15,15 +16,16 @@ namespace testsupport {
 
 namespace {
 
-std::string makeTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mmtest-XXXXXX").string();
+std::string makeTempDir(const std::filesystem::path& parent) {
+    std::string pattern = (parent / "mmtest-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
     return pattern;
 }
 
 }  // namespace
 
-TempDir::TempDir() : path_(makeTempDir()) {}
+TempDir::TempDir() : path_(makeTempDir(std::filesystem::temp_directory_path())) {}
+TempDir::TempDir(const std::string& parent) : path_(makeTempDir(parent)) {}
 
 TempDir::~TempDir() {
     std::error_code ignored;
@@ -32,8 +34,11 @@ TempDir::~TempDir() {
 
 const std::string& scratchDir() {
     // A function-local static: made on first use, removed at exit.
-    static const TempDir dir;
-    return dir.path();
+    static const std::unique_ptr<TempDir> dir = [] {
+        const char* build = std::getenv("MM_BUILD_DIR");
+        return build != nullptr && *build != '\0' ? std::make_unique<TempDir>(build) : std::make_unique<TempDir>();
+    }();
+    return dir->path();
 }
 
 std::string scratchPath(const std::string& name) { return scratchDir() + "/" + name; }

@@ -9,8 +9,9 @@
 
 namespace testsupport {
 
-// The process's scratch folder, made on first use and removed with
-// everything in it when the process ends.
+// The process's scratch folder, made on first use (inside $MM_BUILD_DIR when
+// set, where the large-file tests find room, else in the temporary folder)
+// and removed with everything in it when the process ends.
 const std::string& scratchDir();
 std::string scratchPath(const std::string& name);
 
@@ -18,6 +19,7 @@ std::string scratchPath(const std::string& name);
 class TempDir {
 public:
     TempDir();
+    explicit TempDir(const std::string& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

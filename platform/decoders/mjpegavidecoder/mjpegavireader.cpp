@@ -1,5 +1,6 @@
 #include <platform/decoders/mjpegavidecoder/mjpegavireader.hpp>
 
+#include <avi/bitmaprows.hpp>
 #include <platform/services/i18n/i18n.hpp>
 #include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 
@@ -47,10 +48,7 @@ std::uint64_t sizeOfFile(const std::u16string& fileName) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-// Bytes of one stored row of an uncompressed frame: rows are padded to 4 bytes.
-std::uint64_t storedRowBytes(std::uint64_t width, unsigned bitsPerPixel) {
-    return (width * bitsPerPixel + 31) / 32 * 4;
-}
+using avi::bitmapRowBytes;
 
 }  // namespace
 
@@ -178,8 +176,8 @@ void MjpegAviReader::checkUncompressedLayout() {
     avi::File& f = *file_;
     const unsigned bits = f.getVideoBitsPerPixel();
     const std::uint64_t rows = height_;
-    const std::uint64_t expected = rows * storedRowBytes(width_, bits);
-    const std::uint64_t rgb24 = rows * storedRowBytes(width_, 24);
+    const std::uint64_t expected = rows * bitmapRowBytes(width_, bits);
+    const std::uint64_t rgb24 = rows * bitmapRowBytes(width_, 24);
     if (rgb24 > std::numeric_limits<std::uint32_t>::max() || (fileSize_ != 0 && expected > fileSize_)) {
         throw qsVideoReader::FileCorruptException("uncompressed frames of " + std::to_string(width_) +
                                                   "x" + std::to_string(height_) +
@@ -344,7 +342,7 @@ void MjpegAviReader::readChunk(std::uint64_t n, std::vector<std::uint8_t>& chunk
 void MjpegAviReader::convertUncompressedFrame(std::uint64_t n, std::uint8_t* rgb) {
     avi::File& f = *file_;
     const long frame = static_cast<long>(n);
-    const std::size_t stride = storedRowBytes(width_, 24);
+    const std::size_t stride = bitmapRowBytes(width_, 24);
     const std::size_t needed = std::max<std::size_t>(f.getRGB24VideoFrameSize(), stride * height_);
     chunk_.resize(std::max<std::size_t>(needed, f.getRawVideoFrameSize(0)));
     f.readRGB24VideoFrame(reinterpret_cast<char*>(chunk_.data()), frame);
