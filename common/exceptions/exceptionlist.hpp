@@ -1,7 +1,7 @@
 #pragma once
-// The common exception classes, as one X-macro list: X(Stem, name,
+// The common exception classes, as one X-macro list: X(Stem, kindName,
 // takesMessage) stands for the class Stem##Exception, whose failure-kind
-// name is `name` (the stem, except for ColorspaceConversion, whose kind is
+// name is `kindName` (the stem, except for ColorspaceConversion, whose kind is
 // spelt "ColorSpaceConversion") and whose constructor takes a message when
 // takesMessage is true. The
 // declarations, the definitions and every test that walks the family are

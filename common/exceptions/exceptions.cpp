@@ -34,13 +34,13 @@ const char* Exception::what() const noexcept {
     }
 }
 
-#define MM_DEFINE_EXCEPTION_true(Stem, name)                                                    \
-    Stem##Exception::Stem##Exception(std::string message) : Exception(name, std::move(message)) {} \
+#define MM_DEFINE_EXCEPTION_true(Stem, kindName)                                                    \
+    Stem##Exception::Stem##Exception(std::string message) : Exception(kindName, std::move(message)) {} \
     Stem##Exception::~Stem##Exception() = default;
-#define MM_DEFINE_EXCEPTION_false(Stem, name)                                  \
-    Stem##Exception::Stem##Exception() : Exception(name, std::string()) {} \
+#define MM_DEFINE_EXCEPTION_false(Stem, kindName)                                  \
+    Stem##Exception::Stem##Exception() : Exception(kindName, std::string()) {} \
     Stem##Exception::~Stem##Exception() = default;
-#define MM_DEFINE_EXCEPTION(Stem, name, takesMessage) MM_DEFINE_EXCEPTION_##takesMessage(Stem, name)
+#define MM_DEFINE_EXCEPTION(Stem, kindName, takesMessage) MM_DEFINE_EXCEPTION_##takesMessage(Stem, kindName)
 MM_COMMON_EXCEPTIONS(MM_DEFINE_EXCEPTION)
 #undef MM_DEFINE_EXCEPTION
 #undef MM_DEFINE_EXCEPTION_false

@@ -51,7 +51,7 @@ private:
         Stem##Exception();                             \
         ~Stem##Exception() override;                   \
     };
-#define MM_DECLARE_EXCEPTION(Stem, name, takesMessage) MM_DECLARE_EXCEPTION_##takesMessage(Stem)
+#define MM_DECLARE_EXCEPTION(Stem, kindName, takesMessage) MM_DECLARE_EXCEPTION_##takesMessage(Stem)
 MM_COMMON_EXCEPTIONS(MM_DECLARE_EXCEPTION)
 #undef MM_DECLARE_EXCEPTION
 #undef MM_DECLARE_EXCEPTION_false

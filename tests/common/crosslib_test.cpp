@@ -68,7 +68,7 @@ protected:
 TEST_P(CrossLibrary, CommonClassesAreCaughtByTheirOwnTypeOnly) {
     // Class j's catch clause must take the throw of class j and no other.
     int j = 0;
-#define MMTEST_CANDIDATE(Stem, name, takesMessage)                                     \
+#define MMTEST_CANDIDATE(Stem, kindName, takesMessage)                                     \
     ++j;                                                                          \
     for (int i = 0; i < mmtest::kCommonCount; ++i) {                              \
         bool caught = false;                                                      \
@@ -213,7 +213,7 @@ TEST(CrossLibraryTypeInformation, IsExportedForEveryClass) {
     void* common = dlopen(MMTEST_MMEXCEPTIONS_LIB, RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(nullptr, common) << dlerror();
     EXPECT_NE(nullptr, dlsym(common, typeInfoSymbol({"multimedia", "common", "exceptions", "Exception"}).c_str()));
-#define MMTEST_EXPORTED(Stem, name, takesMessage)                                                     \
+#define MMTEST_EXPORTED(Stem, kindName, takesMessage)                                                     \
     EXPECT_NE(nullptr,                                                                                     \
               dlsym(common, typeInfoSymbol({"multimedia", "common", "exceptions", #Stem "Exception"}).c_str())) \
         << #Stem;

@@ -34,7 +34,7 @@ extern "C" MMTEST_API void mmtest_throw_reader(int index, const char* message) {
 extern "C" MMTEST_API int mmtest_catch_common(mmtest_thrower thrower, int index) {
     if (index == 0) return classify<ex::Exception, ex::Exception>(thrower, index);
     int i = 1;
-#define MMTEST_CATCH(Stem, name, takesMessage) \
+#define MMTEST_CATCH(Stem, kindName, takesMessage) \
     if (index == i++) return classify<ex::Stem##Exception, ex::Exception>(thrower, index);
     MM_COMMON_EXCEPTIONS(MMTEST_CATCH)
 #undef MMTEST_CATCH

@@ -1,7 +1,7 @@
 #pragma once
 // Every exception class that crosses a library boundary, as X-macro lists.
 // The common family is the library's own list, MM_COMMON_EXCEPTIONS:
-// X(Stem, name, takes a message). The reader family: X(Stem, takes a
+// X(Stem, kindName, takes a message). The reader family: X(Stem, takes a
 // message), for the class qsVideoReader::Stem##Exception. Shared by the
 // throwing library and the tests.
 
@@ -50,7 +50,7 @@ constexpr int kReaderCount = 1 MMTEST_READER_EXCEPTIONS(MMTEST_COUNT);
     namespace ex = multimedia::common::exceptions;
     if (index == 0) throw ex::Exception("Base", message);
     int i = 1;
-#define MMTEST_THROW(Stem, name, takesMessage) \
+#define MMTEST_THROW(Stem, kindName, takesMessage) \
     if (index == i++) throw Make<ex::Stem##Exception, takesMessage>::make(message);
     MM_COMMON_EXCEPTIONS(MMTEST_THROW)
 #undef MMTEST_THROW
