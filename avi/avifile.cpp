@@ -1,7 +1,8 @@
 // avi::File: lifetime, opening and closing, the error state and the accessors.
 #include <avi/avifile.hpp>
+#include <avi/fourcc.hpp>
 
-#include <platform/i18n/i18n.hpp>
+#include <platform/services/i18n/i18n.hpp>
 
 #include <avi/bytereader.hpp>
 
@@ -248,10 +249,7 @@ bool File::isVideoCompressed() { return bitmapHeader.compression != 0; }
 
 std::string File::getVideoFourCC() {
     const std::uint32_t c = bitmapHeader.compression;
-    if (c == 0) return std::string();
-    std::string out(4, '\0');
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((c >> (8 * i)) & 0xFF);
-    return out;
+    return c == 0 ? std::string() : detail::fourccText(c);
 }
 
 std::uint32_t File::getVideoStreamRate() const { return streamHeaders[videoStreamIndex % MAX_STREAMS].rate; }

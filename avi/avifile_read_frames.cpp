@@ -1,6 +1,7 @@
 // avi::File: reading frames (raw, palette indexes, RGB24), the in-place pixel
 // conversions and audio as a byte stream.
 #include <avi/avifile.hpp>
+#include <avi/bitmaprows.hpp>
 #include <avi/pixelconvert.hpp>
 
 #include <algorithm>
@@ -11,10 +12,7 @@ namespace avi {
 
 namespace {
 
-// Bytes of one stored row of an uncompressed frame: rows are padded to 4 bytes.
-std::uint64_t storedStride(std::uint64_t width, unsigned bits) {
-    return (width * bits + 31) / 32 * 4;
-}
+std::uint64_t storedStride(std::uint64_t width, unsigned bits) { return bitmapRowBytes(width, bits); }
 
 }  // namespace
 

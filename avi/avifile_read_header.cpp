@@ -1,5 +1,6 @@
 // avi::File: the RIFF walk, the main header and the stream lists.
 #include <avi/avifile.hpp>
+#include <avi/bitmaprows.hpp>
 #include <avi/bytereader.hpp>
 
 #include <cstdio>
@@ -296,7 +297,7 @@ void File::parseVideoStreamFormat(char* data, unsigned long length) {
     const std::int64_t w = b.width;
     const std::int64_t h = b.height < 0 ? -static_cast<std::int64_t>(b.height) : b.height;
     if (w < 0 || h > INT32_MAX || static_cast<std::uint64_t>(h) * (3 * static_cast<std::uint64_t>(w) + 3) > UINT32_MAX ||
-        static_cast<std::uint64_t>(h) * ((static_cast<std::uint64_t>(w) * b.bitCount + 31) / 32 * 4) > UINT32_MAX) {
+        static_cast<std::uint64_t>(h) * bitmapRowBytes(static_cast<std::uint64_t>(w), b.bitCount) > UINT32_MAX) {
         setError(errors::UNSUPPORTED_BITMAP_HEADER);
         return;
     }

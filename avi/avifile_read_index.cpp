@@ -1,6 +1,8 @@
 // avi::File: loading the video and audio indexes from OpenDML indexes, from
 // idx1, or by walking the movi list.
 #include <avi/avifile.hpp>
+#include <avi/bitmaprows.hpp>
+#include <avi/fourcc.hpp>
 #include <avi/bytereader.hpp>
 
 #include <boost/lexical_cast.hpp>
@@ -22,17 +24,6 @@ constexpr unsigned kNoStream = 256;
 // A super index names standard indexes; anything deeper is not a valid file.
 constexpr unsigned kMaxIndexDepth = 1;
 
-std::uint32_t fourccValue(const char* id) {
-    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(id[0])) |
-           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(id[1])) << 8) |
-           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(id[2])) << 16) |
-           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(id[3])) << 24);
-}
-
-void fourccChars(std::uint32_t value, char out[5]) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    out[4] = '\0';
-}
 
 bool isVideoType(const char* id) { return id[2] == 'd' && (id[3] == 'b' || id[3] == 'c'); }
 bool isAudioType(const char* id) { return id[2] == 'w' && id[3] == 'b'; }
@@ -67,9 +58,7 @@ void File::addIndexEntry(char const* id, unsigned int offset, unsigned int size,
 }
 
 void File::addIndexEntry(unsigned int id, unsigned int offset, unsigned int size, unsigned long base) {
-    char chars[5];
-    fourccChars(id, chars);
-    addIndexEntry(chars, offset, size, base);
+    addIndexEntry(detail::fourccText(id).c_str(), offset, size, base);
 }
 
 void File::addIndexEntry(unsigned long stream, unsigned int id, unsigned int offset, unsigned int size,
@@ -155,7 +144,7 @@ void File::parseLegacyIndex() {
                 setError(errors::LEGACY_INDEX_PARSE_ERROR);
                 break;
             }
-            addIndexEntry(static_cast<unsigned long>(stream), fourccValue(ckid), chunkOffset + 8, chunkLength,
+            addIndexEntry(static_cast<unsigned long>(stream), detail::fourccValue(ckid), chunkOffset + 8, chunkLength,
                           static_cast<unsigned long>(base));
             if (errorCode) break;
         }
@@ -257,7 +246,7 @@ bool File::chunkIsWhole(const char* id, std::uint64_t dataPos, std::uint32_t siz
     std::uint64_t needed = size;
     // An uncompressed frame is read at the picture's size, whatever its chunk claims.
     if (isVideoType(id) && !isVideoCompressed() && bitmapHeader.bitCount != 0) {
-        const std::uint64_t stride = (std::uint64_t(getVideoWidth()) * bitmapHeader.bitCount + 31) / 32 * 4;
+        const std::uint64_t stride = bitmapRowBytes(getVideoWidth(), bitmapHeader.bitCount);
         needed = std::min<std::uint64_t>(needed, stride * getVideoHeight());
     }
     return dataPos <= fileSize && needed <= fileSize - dataPos;

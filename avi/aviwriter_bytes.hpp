@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include <avi/fourcc.hpp>
+
 #include <boost/numeric/conversion/cast.hpp>
 
 namespace avi {
@@ -103,14 +105,6 @@ public:
 private:
     std::vector<char> bytes_;
 };
-
-// The four characters of a chunk id read as a little-endian 32-bit value.
-inline std::uint32_t fourccValue(const char* id) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(id[0])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(id[1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(id[2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(id[3])) << 24;
-}
 
 }  // namespace detail
 }  // namespace avi

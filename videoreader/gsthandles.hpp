@@ -77,6 +77,18 @@ inline void logLine(GstDebugLevel level, const char* function, int line, const c
     va_end(args);
 }
 
+// Moves `element` to `target` and waits, at most five seconds, until it is
+// there. False when the change fails or a live source cannot preroll: a
+// pipeline in that state cannot deliver frames.
+inline bool changeStateAndWait(GstElement* element, GstState target) {
+    constexpr GstClockTime kStateWait = 5 * GST_SECOND;
+    if (gst_element_set_state(element, target) == GST_STATE_CHANGE_FAILURE) {
+        return false;
+    }
+    const GstStateChangeReturn reached = gst_element_get_state(element, nullptr, nullptr, kStateWait);
+    return reached != GST_STATE_CHANGE_FAILURE && reached != GST_STATE_CHANGE_NO_PREROLL;
+}
+
 }  // namespace gst
 }  // namespace qsVideoReader
 

@@ -5,8 +5,8 @@
 
 #include <videoreader/gsthandles.hpp>
 
-#include <platform/framekit/framekit.hpp>
-#include <platform/i18n/i18n.hpp>
+#include <platform/services/framekit/framekit.hpp>
+#include <platform/services/i18n/i18n.hpp>
 
 #include <gst/app/gstappsink.h>
 
@@ -14,7 +14,6 @@ namespace qsVideoReader {
 
 namespace {
 
-constexpr GstClockTime STATE_WAIT_NS = 5000000000ULL;  // 5 seconds
 constexpr int CAPS_STRUCTURE_ATTEMPTS = 6;
 
 std::string toUtf8(const std::u16string& text) {
@@ -83,12 +82,7 @@ void GstReader::open(const std::u16string& name, bool flag) {
 }
 
 void GstReader::startPlayback() {
-    if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        throw ReadFailedException();
-    }
-    const GstStateChangeReturn state =
-        gst_element_get_state(pipeline.get(), nullptr, nullptr, STATE_WAIT_NS);
-    if (state == GST_STATE_CHANGE_FAILURE || state == GST_STATE_CHANGE_NO_PREROLL) {
+    if (!gst::changeStateAndWait(pipeline.get(), GST_STATE_PLAYING)) {
         throw ReadFailedException();
     }
 }
@@ -180,12 +174,7 @@ void GstReader::createVideoElements() {
     gst_pipeline_use_clock(GST_PIPELINE(pipeline.get()), nullptr);
     QS_GST_INFO(fn, "playbin initialization has been completed");
 
-    if (gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
-        throw UnexpectedException("Unable to initialize the video properties");
-    }
-    const GstStateChangeReturn paused =
-        gst_element_get_state(pipeline.get(), nullptr, nullptr, STATE_WAIT_NS);
-    if (paused == GST_STATE_CHANGE_FAILURE || paused == GST_STATE_CHANGE_NO_PREROLL) {
+    if (!gst::changeStateAndWait(pipeline.get(), GST_STATE_PAUSED)) {
         throw UnexpectedException("Unable to initialize the video properties");
     }
     QS_GST_INFO(fn, "playbin successfully changed to paused");

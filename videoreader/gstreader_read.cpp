@@ -4,7 +4,7 @@
 
 #include <videoreader/gsthandles.hpp>
 
-#include <platform/framekit/framekit.hpp>
+#include <platform/services/framekit/framekit.hpp>
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
@@ -18,7 +18,6 @@ namespace qsVideoReader {
 
 namespace {
 
-constexpr GstClockTime STATE_WAIT_NS = 5000000000ULL;  // 5 seconds
 // How long one wait for a sample lasts before the reader looks whether the
 // pipeline has failed, and how long it waits in all before it gives up on a
 // pipeline that neither delivers, ends nor reports an error.
@@ -102,12 +101,7 @@ void GstReader::shutdown() {
     if (!pipeline) {
         return;
     }
-    if (gst_element_set_state(pipeline.get(), GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE) {
-        return;
-    }
-    const GstStateChangeReturn state =
-        gst_element_get_state(pipeline.get(), nullptr, nullptr, STATE_WAIT_NS);
-    if (state == GST_STATE_CHANGE_FAILURE || state == GST_STATE_CHANGE_NO_PREROLL) {
+    if (!gst::changeStateAndWait(pipeline.get(), GST_STATE_NULL)) {
         return;
     }
     pipeline.reset();

@@ -13,8 +13,8 @@
 // cache, where the streaming path takes over) against memcpy.
 
 #include <bench/support/benchratio.hpp>
-#include <platform/framekit/copypaths.hpp>
-#include <platform/framekit/framekit.hpp>
+#include <platform/services/framekit/copypaths.hpp>
+#include <platform/services/framekit/framekit.hpp>
 #include <videoreader/gstreader.hpp>
 
 #include <benchmark/benchmark.h>

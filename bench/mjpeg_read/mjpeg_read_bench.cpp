@@ -12,9 +12,9 @@
 // costs at most 10% more CPU per frame than decoding on one thread.
 
 #include <bench/support/benchratio.hpp>
-#include <host/pluginhost.hpp>
-#include <platform/i18n/i18n.hpp>
-#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <host/lib/pluginhost.hpp>
+#include <platform/services/i18n/i18n.hpp>
+#include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 
 #include <benchmark/benchmark.h>
 

@@ -5,7 +5,7 @@
 //   build/bench/plugin_read_bench [--benchmark_min_time=...]
 
 #include <bench/support/benchratio.hpp>
-#include <host/pluginhost.hpp>
+#include <host/lib/pluginhost.hpp>
 #include <videoreader/gstreader.hpp>
 
 #include <benchmark/benchmark.h>

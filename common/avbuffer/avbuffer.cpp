@@ -1,4 +1,5 @@
 #include <common/avbuffer/avbuffer.hpp>
+#include <common/avbuffer/blocksize.hpp>
 
 #include <cstring>
 #include <limits>
@@ -10,9 +11,6 @@ namespace common {
 namespace avbuffer {
 
 namespace {
-
-constexpr std::uint64_t kSampleWidth[] = {8, 4, 1, 1, 2, 2, 4, 4, 1, 3, 3};
-constexpr std::int32_t kTypeCount = sizeof(kSampleWidth) / sizeof(kSampleWidth[0]);
 
 std::uint64_t checkedWidth(AudioDataType type) {
     const std::uint64_t width = AudioDataBuffer::bytesPerSample(type);
@@ -27,24 +25,23 @@ std::uint64_t checkedWidth(AudioDataType type) {
 // totalSamples * numChannels * width, refusing a product that wraps: a wrapped
 // size would describe a block smaller than the channel offsets reach.
 std::uint64_t checkedSize(std::uint64_t totalSamples, std::uint64_t numChannels, std::uint64_t width) {
-    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
-    const std::uint64_t perChannel = totalSamples * width;
-    if (totalSamples != 0 && perChannel / totalSamples != width) {
+    std::uint64_t perChannel = 0;
+    if (!checkedProduct(totalSamples, width, perChannel)) {
         throw std::length_error("AudioDataBuffer: " + std::to_string(totalSamples) +
                                 " samples per channel exceed the addressable size");
     }
-    if (numChannels != 0 && perChannel > kMax / numChannels) {
+    std::uint64_t total = 0;
+    if (!checkedProduct(perChannel, numChannels, total)) {
         throw std::length_error("AudioDataBuffer: " + std::to_string(numChannels) + " channels of " +
                                 std::to_string(totalSamples) + " samples exceed the addressable size");
     }
-    return perChannel * numChannels;
+    return total;
 }
 
 }  // namespace
 
 std::uint64_t AudioDataBuffer::bytesPerSample(AudioDataType type) {
-    const auto value = static_cast<std::int32_t>(type);
-    return (value >= 0 && value < kTypeCount) ? kSampleWidth[value] : 0;
+    return sampleBytes(static_cast<std::int32_t>(type));
 }
 
 AudioDataBuffer::AudioDataBuffer(unsigned long totalSamples, unsigned long numChannels, AudioDataType type)

@@ -8,6 +8,7 @@
 // copy, as with the rest of the plugin kit, and meet through the virtual
 // operations and the public fields.
 
+#include <common/avbuffer/blocksize.hpp>
 #include <common/avbuffer/datatypes.hpp>
 #include <common/export.hpp>
 #include <plugins/kit/databuffer.hpp>
@@ -21,16 +22,10 @@ using multimedia::common::avbuffer::AudioDataType;
 // Bytes per sample of an audio sample type; 0 for a value outside the
 // eleven known types.
 inline std::uint64_t bytesPerSample(std::int32_t type) noexcept {
-    static constexpr std::uint8_t kWidths[] = {8, 4, 1, 1, 2, 2, 4, 4, 1, 3, 3};
-    if (type < 0 || type >= static_cast<std::int32_t>(sizeof kWidths)) {
-        return 0;
-    }
-    return kWidths[type];
+    return multimedia::common::avbuffer::sampleBytes(type);
 }
 
-// The largest sample block accepted: no process on x86-64 can address more
-// than 2^47 bytes, so a larger block can only come from garbage counts.
-inline constexpr std::uint64_t kMaxBlockBytes = std::uint64_t{1} << 47;
+using multimedia::common::avbuffer::kMaxBlockBytes;
 
 // Block size for `count` samples of `numChannels` channels of `type`.
 // Returns false, leaving `bytes` alone, for an unknown type, a product that
@@ -38,17 +33,7 @@ inline constexpr std::uint64_t kMaxBlockBytes = std::uint64_t{1} << 47;
 inline bool blockSize(std::uint64_t count, std::uint64_t numChannels, std::int32_t type,
                       std::uint64_t& bytes) noexcept {
     const std::uint64_t width = bytesPerSample(type);
-    if (width == 0) {
-        return false;
-    }
-    std::uint64_t samples = 0;
-    std::uint64_t total = 0;
-    if (__builtin_mul_overflow(count, numChannels, &samples) ||
-        __builtin_mul_overflow(samples, width, &total) || total > kMaxBlockBytes) {
-        return false;
-    }
-    bytes = total;
-    return true;
+    return width != 0 && multimedia::common::avbuffer::blockBytes(bytes, count, numChannels, width);
 }
 
 class MM_EXPORT DataBuffer : public asyncioplugin::interfaces::IDataBuffer {

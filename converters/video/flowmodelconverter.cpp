@@ -21,11 +21,6 @@ using asyncioplugin::converter_detail::valueOf;
 
 constexpr std::size_t kSlots = 5;
 
-// A reader marks a failed frame with an infinite time. NaN is not a mark.
-bool isFailedFrameTime(double timestamp) {
-    return std::fabs(timestamp) > std::numeric_limits<double>::max();
-}
-
 }  // namespace
 
 std::vector<boost::any>* FlowmodelConverter::toFlowmodelData(IDataBuffer* buffer) {

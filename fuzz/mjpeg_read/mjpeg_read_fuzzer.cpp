@@ -3,8 +3,8 @@
 // the reader reports, a few seeks, and close. The seeds are small Motion-JPEG
 // and uncompressed AVI files, so mutations reach the JPEG decoder as well as
 // the file layer.
-#include <platform/i18n/i18n.hpp>
-#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <platform/services/i18n/i18n.hpp>
+#include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 
 #include <unistd.h>
 

@@ -1,7 +1,7 @@
 #include <host/lib/pluginhost.hpp>
 
 #include <common/exceptions/exceptions.hpp>
-#include <platform/i18n/i18n.hpp>
+#include <platform/services/i18n/i18n.hpp>
 
 #include <dlfcn.h>
 

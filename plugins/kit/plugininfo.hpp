@@ -4,7 +4,7 @@
 // given file. Slot order is binary interface.
 
 #include <common/export.hpp>
-#include <platform/pluginregistry/pluginregistry.hpp>
+#include <platform/services/pluginregistry/pluginregistry.hpp>
 
 #include <string>
 #include <utility>

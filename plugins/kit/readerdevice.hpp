@@ -46,6 +46,7 @@
 // Threads: only `running` is shared; stop() may come from another thread than
 // the one that polls isDataAvailable(). Nothing else is locked.
 
+#include <common/avbuffer/blocksize.hpp>
 #include <common/avbuffer/datatypes.hpp>
 #include <common/exceptions/exceptions.hpp>
 #include <plugins/kit/catchlist.hpp>
@@ -75,11 +76,6 @@ enum class StartPolicy { Silent, Throwing, Posted };
 
 // Sentinel of "ReadPosition" meaning "no start time" (Posted policy).
 inline constexpr double kNoReadPosition = -100.0;
-
-// A frame time the readers use to mark a failed read: +/- infinity. NaN is not one.
-inline bool isFailedReadTime(double seconds) {
-    return std::fabs(seconds) > std::numeric_limits<double>::max();
-}
 
 // The property publication every reader device shares.
 inline void publishBitsPerPixel(qsVideoReader::IVideoReader& reader, interfaces::PropertyList& outputs) {
@@ -129,16 +125,15 @@ struct DefaultReaderTraits {
 };
 
 // Frames larger than this cannot be real: no process here can map more.
-inline constexpr std::size_t kMaxFrameBytes = std::size_t{1} << 47;
+inline constexpr std::size_t kMaxFrameBytes = multimedia::common::avbuffer::kMaxBlockBytes;
 
 // width x height x channels x bytes per sample, or throws std::bad_array_new_length
 // when the product overflows or exceeds kMaxFrameBytes (a reader reporting
 // nonsense sizes must not lead to a buffer smaller than what readFrame writes).
 inline std::size_t frameBytes(std::size_t width, std::size_t height, std::size_t channels,
                               std::size_t bytesPerSample) {
-    std::size_t size = 0;
-    if (__builtin_mul_overflow(width, height, &size) || __builtin_mul_overflow(size, channels, &size) ||
-        __builtin_mul_overflow(size, bytesPerSample, &size) || size > kMaxFrameBytes) {
+    std::uint64_t size = 0;
+    if (!multimedia::common::avbuffer::blockBytes(size, width, height, channels, bytesPerSample)) {
         throw std::bad_array_new_length();
     }
     return size;
@@ -309,7 +304,7 @@ public:
                 return nullptr;  // the unique_ptr releases the unused frame
             }
         }
-        if (isFailedReadTime(frame->timestamp)) {
+        if (video::isFailedFrameTime(frame->timestamp)) {
             // Never hand out memory the reader did not fill.
             std::memset(frame->buffer->data, 0, size);
             running.store(false);

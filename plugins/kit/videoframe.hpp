@@ -7,9 +7,17 @@
 #include <common/avbuffer/avbuffer.hpp>
 #include <plugins/kit/databuffer.hpp>
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace video {
+
+// Readers mark a failed read by an infinite frame time (the device delivers
+// that frame and stops; the video converter zeroes its height). NaN is not a mark.
+inline bool isFailedFrameTime(double seconds) {
+    return std::fabs(seconds) > std::numeric_limits<double>::max();
+}
 
 class MM_EXPORT VideoFrame : public asyncioplugin::interfaces::IDataBuffer {
 public:

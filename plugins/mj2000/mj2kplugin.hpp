@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-namespace mj2000reader {
+namespace mj2kreader {
 
 namespace kit = asyncioplugin::kit::device;
 namespace ex = multimedia::common::exceptions;
@@ -21,12 +21,12 @@ using multimedia::common::avbuffer::VideoDataType;
 // Sample type of a device that has not learnt one from its reader.
 inline constexpr VideoDataType kDefaultDataType = static_cast<VideoDataType>(9);
 
-// Bytes per sample by data type. Types 9 and 10 name no sample width: they
-// get the widest one any type has, so a buffer is never smaller than what a
-// reader writes.
-inline constexpr std::array<std::size_t, 11> kBytesPerSample = {8, 4, 1, 1, 2, 2, 4, 4, 1, 8, 8};
+// Video types 9 and 10 name no sample width (the buffer library's widths for
+// those values are the audio types'): they get the widest width any type has,
+// so a buffer is never smaller than what a reader writes.
+inline constexpr std::size_t kWidestSample = 8;
 
-struct Mj2000Traits : kit::DefaultReaderTraits {
+struct Mj2kTraits : kit::DefaultReaderTraits {
     static constexpr const char* kRegistryKey = multimedia::PluginInfo::kMotionJpeg2000Key;
     static constexpr const char* kReadFormats[] = {"mj2"};
     static constexpr kit::StartPolicy kStartPolicy = kit::StartPolicy::Throwing;
@@ -84,12 +84,14 @@ struct Mj2000Traits : kit::DefaultReaderTraits {
     static VideoDataType frameDataType(const State& state) { return state.dataType; }
 
     static std::size_t bytesPerSample(const State& state) {
-        const auto type = static_cast<std::uint32_t>(state.dataType);
-        return type < kBytesPerSample.size() ? kBytesPerSample[type] : kBytesPerSample[9];
+        const auto type = static_cast<std::int32_t>(state.dataType);
+        return type >= 0 && type <= multimedia::common::avbuffer::VIDEO_BOOL
+                   ? multimedia::common::avbuffer::sampleBytes(type)
+                   : kWidestSample;
     }
 };
 
-class Device final : public kit::ReaderDevice<Mj2000Traits> {
+class Device final : public kit::ReaderDevice<Mj2kTraits> {
 public:
     using ReaderDevice::ReaderDevice;
 
@@ -98,6 +100,6 @@ public:
     VideoDataType dataType() const { return state.dataType; }
 };
 
-class PluginInfo final : public kit::ReaderPluginInfo<Mj2000Traits> {};
+class PluginInfo final : public kit::ReaderPluginInfo<Mj2kTraits> {};
 
-}  // namespace mj2000reader
+}  // namespace mj2kreader

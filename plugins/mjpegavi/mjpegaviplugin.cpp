@@ -1,7 +1,7 @@
 #include <plugins/mjpegavi/mjpegaviplugin.hpp>
 
 #include <avi/avifile.hpp>
-#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 #include <plugins/kit/entrypoints.hpp>
 
 #include <memory>

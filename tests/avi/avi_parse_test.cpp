@@ -3,7 +3,7 @@
 
 #include <dirent.h>
 
-#include <platform/i18n/i18n.hpp>
+#include <platform/services/i18n/i18n.hpp>
 
 #include <climits>
 

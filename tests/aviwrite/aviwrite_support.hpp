@@ -1,9 +1,11 @@
 #pragma once
-// Helpers shared by the writer tests: scratch files, little-endian views of a
-// written file, deterministic frame contents, a one-call writer for a whole
+// Helpers shared by the writer tests (scratch files and commands come from
+// tests/support): little-endian views of a written file, deterministic frame contents, a one-call writer for a whole
 // file, and running the peer tools.
 
 #include <avi/avifile.hpp>
+#include <avi/bitmaprows.hpp>
+#include <support/files.hpp>
 
 #include <glib.h>
 
@@ -25,33 +27,8 @@
 
 namespace aviwrite {
 
-// A per-process scratch folder inside the build tree (or /tmp), removed with
-// everything in it when the test program ends.
-class ScratchDir {
-public:
-    ScratchDir() {
-        const char* build = std::getenv("MM_BUILD_DIR");
-        path_ = std::string(build ? build : "/tmp") + "/aviwrite-scratch-" + std::to_string(::getpid());
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-inline std::string scratchDir() {
-    static const ScratchDir dir;
-    return dir.path();
-}
-
-inline std::string scratchFile(const std::string& name) {
-    return scratchDir() + "/" + name;
-}
+using testsupport::scratchDir;
+inline std::string scratchFile(const std::string& name) { return testsupport::scratchPath(name); }
 
 // Little-endian view of a whole file.
 struct Bytes {
@@ -67,10 +44,7 @@ struct Bytes {
     }
 };
 
-inline Bytes readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes{std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
-}
+inline Bytes readAll(const std::string& path) { return Bytes{testsupport::readBytes(path)}; }
 
 // Bytes that differ from frame to frame and from position to position.
 inline std::vector<char> pattern(std::size_t n, unsigned seed) {
@@ -120,7 +94,7 @@ struct Written {
 };
 
 inline unsigned rowBytes(unsigned width, unsigned bits) {
-    return (width * bits + 31) / 32 * 4;
+    return static_cast<unsigned>(avi::bitmapRowBytes(width, bits));
 }
 
 // beforeClose sees the writer with every chunk written, just before close.
@@ -183,12 +157,7 @@ struct CommandResult {
 // Runs a shell command and collects its standard output.
 inline CommandResult run(const std::string& command) {
     CommandResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    result.status = ::pclose(pipe);
+    result.out = testsupport::run(command, &result.status);
     return result;
 }
 

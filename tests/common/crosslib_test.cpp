@@ -68,22 +68,22 @@ protected:
 TEST_P(CrossLibrary, CommonClassesAreCaughtByTheirOwnTypeOnly) {
     // Class j's catch clause must take the throw of class j and no other.
     int j = 0;
-#define MMTEST_CANDIDATE(Class, takesMessage)                                     \
+#define MMTEST_CANDIDATE(Stem, kindName, takesMessage)                                     \
     ++j;                                                                          \
     for (int i = 0; i < mmtest::kCommonCount; ++i) {                              \
         bool caught = false;                                                      \
         try {                                                                     \
             side.throwCommon(i, kMessage);                                        \
-        } catch (const ex::Class& e) {                                            \
+        } catch (const ex::Stem##Exception& e) {                                            \
             caught = true;                                                        \
-            const ex::Class local = mmtest::Make<ex::Class, takesMessage>::make(kMessage); \
+            const ex::Stem##Exception local = mmtest::Make<ex::Stem##Exception, takesMessage>::make(kMessage); \
             EXPECT_STREQ(local.name(), e.name());                                 \
-            EXPECT_EQ((localWhat<ex::Class, takesMessage>()), e.what());          \
+            EXPECT_EQ((localWhat<ex::Stem##Exception, takesMessage>()), e.what());          \
         } catch (...) {                                                           \
         }                                                                         \
-        EXPECT_EQ(i == j, caught) << #Class << " catching throw number " << i;    \
+        EXPECT_EQ(i == j, caught) << #Stem "Exception" << " catching throw number " << i;    \
     }
-    MMTEST_COMMON_EXCEPTIONS(MMTEST_CANDIDATE)
+    MM_COMMON_EXCEPTIONS(MMTEST_CANDIDATE)
 #undef MMTEST_CANDIDATE
     EXPECT_EQ(mmtest::kCommonCount - 1, j);
 }
@@ -123,18 +123,18 @@ TEST_P(CrossLibrary, CommonClassesAreCaughtByTheBaseAndTheStandardTypes) {
 
 TEST_P(CrossLibrary, ReaderClassesAreCaughtByTheirOwnTypeOnly) {
     int j = 0;
-#define MMTEST_CANDIDATE(Class, takesMessage)                                     \
+#define MMTEST_CANDIDATE(Stem, takesMessage)                                     \
     ++j;                                                                          \
     for (int i = 0; i < mmtest::kReaderCount; ++i) {                              \
         bool caught = false;                                                      \
         try {                                                                     \
             side.throwReader(i, kMessage);                                        \
-        } catch (const rd::Class& e) {                                            \
+        } catch (const rd::Stem##Exception& e) {                                            \
             caught = true;                                                        \
-            EXPECT_EQ((localWhat<rd::Class, takesMessage>()), e.what());          \
+            EXPECT_EQ((localWhat<rd::Stem##Exception, takesMessage>()), e.what());          \
         } catch (...) {                                                           \
         }                                                                         \
-        EXPECT_EQ(i == j, caught) << #Class << " catching throw number " << i;    \
+        EXPECT_EQ(i == j, caught) << #Stem "Exception" << " catching throw number " << i;    \
     }
     MMTEST_READER_EXCEPTIONS(MMTEST_CANDIDATE)
 #undef MMTEST_CANDIDATE
@@ -213,10 +213,11 @@ TEST(CrossLibraryTypeInformation, IsExportedForEveryClass) {
     void* common = dlopen(MMTEST_MMEXCEPTIONS_LIB, RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(nullptr, common) << dlerror();
     EXPECT_NE(nullptr, dlsym(common, typeInfoSymbol({"multimedia", "common", "exceptions", "Exception"}).c_str()));
-#define MMTEST_EXPORTED(Class, takesMessage)                                                          \
-    EXPECT_NE(nullptr, dlsym(common, typeInfoSymbol({"multimedia", "common", "exceptions", #Class}).c_str())) \
-        << #Class;
-    MMTEST_COMMON_EXCEPTIONS(MMTEST_EXPORTED)
+#define MMTEST_EXPORTED(Stem, kindName, takesMessage)                                                     \
+    EXPECT_NE(nullptr,                                                                                     \
+              dlsym(common, typeInfoSymbol({"multimedia", "common", "exceptions", #Stem "Exception"}).c_str())) \
+        << #Stem;
+    MM_COMMON_EXCEPTIONS(MMTEST_EXPORTED)
 #undef MMTEST_EXPORTED
     dlclose(common);
 
@@ -226,8 +227,8 @@ TEST(CrossLibraryTypeInformation, IsExportedForEveryClass) {
     ASSERT_NE(nullptr, thrower) << dlerror();
     EXPECT_NE(nullptr, dlsym(thrower, typeInfoSymbol({"qsVideoReader", "VideoReaderException"}).c_str()));
     EXPECT_NE(nullptr, dlsym(thrower, typeInfoSymbol({"qsVideoReader", "IVideoReader"}).c_str()));
-#define MMTEST_EXPORTED(Class, takesMessage) \
-    EXPECT_NE(nullptr, dlsym(thrower, typeInfoSymbol({"qsVideoReader", #Class}).c_str())) << #Class;
+#define MMTEST_EXPORTED(Stem, takesMessage) \
+    EXPECT_NE(nullptr, dlsym(thrower, typeInfoSymbol({"qsVideoReader", #Stem "Exception"}).c_str())) << #Stem;
     MMTEST_READER_EXCEPTIONS(MMTEST_EXPORTED)
 #undef MMTEST_EXPORTED
     dlclose(thrower);

@@ -34,9 +34,9 @@ extern "C" MMTEST_API void mmtest_throw_reader(int index, const char* message) {
 extern "C" MMTEST_API int mmtest_catch_common(mmtest_thrower thrower, int index) {
     if (index == 0) return classify<ex::Exception, ex::Exception>(thrower, index);
     int i = 1;
-#define MMTEST_CATCH(Class, takesMessage) \
-    if (index == i++) return classify<ex::Class, ex::Exception>(thrower, index);
-    MMTEST_COMMON_EXCEPTIONS(MMTEST_CATCH)
+#define MMTEST_CATCH(Stem, kindName, takesMessage) \
+    if (index == i++) return classify<ex::Stem##Exception, ex::Exception>(thrower, index);
+    MM_COMMON_EXCEPTIONS(MMTEST_CATCH)
 #undef MMTEST_CATCH
     return -1;
 }
@@ -44,8 +44,8 @@ extern "C" MMTEST_API int mmtest_catch_common(mmtest_thrower thrower, int index)
 extern "C" MMTEST_API int mmtest_catch_reader(mmtest_thrower thrower, int index) {
     if (index == 0) return classify<rd::VideoReaderException, rd::VideoReaderException>(thrower, index);
     int i = 1;
-#define MMTEST_CATCH(Class, takesMessage) \
-    if (index == i++) return classify<rd::Class, rd::VideoReaderException>(thrower, index);
+#define MMTEST_CATCH(Stem, takesMessage) \
+    if (index == i++) return classify<rd::Stem##Exception, rd::VideoReaderException>(thrower, index);
     MMTEST_READER_EXCEPTIONS(MMTEST_CATCH)
 #undef MMTEST_CATCH
     return -1;

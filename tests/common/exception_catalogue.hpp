@@ -1,65 +1,25 @@
 #pragma once
-// Every exception class that crosses a library boundary, as X-macro lists:
-// X(class, takes a message). Shared by the throwing library and the tests.
-
-#define MMTEST_COMMON_EXCEPTIONS(X) \
-    X(PluginNotLoadedException, true) \
-    X(PluginRequirementException, true) \
-    X(InitializationFailedException, false) \
-    X(BadGraphicsCardDetectedException, false) \
-    X(ReadCancelledException, false) \
-    X(ReadFailedException, false) \
-    X(UnexpectedException, true) \
-    X(UnexpectedWarningException, true) \
-    X(FilePermissionDeniedException, false) \
-    X(FileRenamedException, false) \
-    X(FileNotFoundException, false) \
-    X(FileCorruptException, false) \
-    X(FileTypeNotSupportedException, false) \
-    X(CodecNotFoundException, true) \
-    X(UnknownCodecException, false) \
-    X(NoAudioException, false) \
-    X(NoVideoException, false) \
-    X(NoVideoOrAudioException, false) \
-    X(DurationNotSupportedException, false) \
-    X(SeekFailedException, false) \
-    X(StreamFormatChangedException, false) \
-    X(ReadNotSupportedException, false) \
-    X(WriteNotSupportedException, false) \
-    X(ReadTimeoutException, false) \
-    X(NonAsciiUnsupportedException, true) \
-    X(URLsNotSupportedException, false) \
-    X(WavSizeLimitException, false) \
-    X(MetadataReadFailedException, true) \
-    X(MetadataWriteFailedException, true) \
-    X(NonAsciiMetadataForWavException, true) \
-    X(UnsupportedSampleRateException, false) \
-    X(UnsupportedBitRateException, false) \
-    X(UnsupportedOutputChannelsException, false) \
-    X(Mpeg4MinNumberOfSamplesRequiredException, false) \
-    X(AudioPropertyUnavailableException, true) \
-    X(MaxFlacSampleRateException, true) \
-    X(MinOggSampleRateException, true) \
-    X(UnsupportedOpusSampleRateException, false) \
-    X(UnsupportedMP3SampleRateException, false) \
-    X(ColorspaceConversionException, false) \
-    X(BitDepthException, false) \
-    X(VideoPropertyUnavailableException, true)
+// Every exception class that crosses a library boundary, as X-macro lists.
+// The common family is the library's own list, MM_COMMON_EXCEPTIONS:
+// X(Stem, kindName, takes a message). The reader family: X(Stem, takes a
+// message), for the class qsVideoReader::Stem##Exception. Shared by the
+// throwing library and the tests.
 
 #define MMTEST_READER_EXCEPTIONS(X) \
-    X(ReadFailedException, false) \
-    X(SeekFailedException, false) \
-    X(InitializationFailedException, false) \
-    X(UnexpectedException, true) \
-    X(PluginRequirementException, true) \
-    X(NoVideoException, true) \
-    X(NonAsciiUnsupportedException, true) \
-    X(BitDepthException, true) \
-    X(ColorspaceConversionException, true) \
-    X(FileCorruptException, true) \
-    X(FileNotFoundException, true) \
-    X(UnknownCodecException, true)
+    X(ReadFailed, false) \
+    X(SeekFailed, false) \
+    X(InitializationFailed, false) \
+    X(Unexpected, true) \
+    X(PluginRequirement, true) \
+    X(NoVideo, true) \
+    X(NonAsciiUnsupported, true) \
+    X(BitDepth, true) \
+    X(ColorspaceConversion, true) \
+    X(FileCorrupt, true) \
+    X(FileNotFound, true) \
+    X(UnknownCodec, true)
 
+#include <common/exceptions/exceptionlist.hpp>
 #include <common/exceptions/exceptions.hpp>
 #include <videoreader/videoreaderexceptions.hpp>
 
@@ -80,8 +40,8 @@ struct Make<T, false> {
 };
 
 // Number of classes in each list, the family base (number 0) included.
-#define MMTEST_COUNT(Class, takesMessage) +1
-constexpr int kCommonCount = 1 MMTEST_COMMON_EXCEPTIONS(MMTEST_COUNT);
+#define MMTEST_COUNT(...) +1
+constexpr int kCommonCount = 1 MM_COMMON_EXCEPTIONS(MMTEST_COUNT);
 constexpr int kReaderCount = 1 MMTEST_READER_EXCEPTIONS(MMTEST_COUNT);
 #undef MMTEST_COUNT
 
@@ -90,9 +50,9 @@ constexpr int kReaderCount = 1 MMTEST_READER_EXCEPTIONS(MMTEST_COUNT);
     namespace ex = multimedia::common::exceptions;
     if (index == 0) throw ex::Exception("Base", message);
     int i = 1;
-#define MMTEST_THROW(Class, takesMessage) \
-    if (index == i++) throw Make<ex::Class, takesMessage>::make(message);
-    MMTEST_COMMON_EXCEPTIONS(MMTEST_THROW)
+#define MMTEST_THROW(Stem, kindName, takesMessage) \
+    if (index == i++) throw Make<ex::Stem##Exception, takesMessage>::make(message);
+    MM_COMMON_EXCEPTIONS(MMTEST_THROW)
 #undef MMTEST_THROW
     throw std::logic_error("no common exception number " + std::to_string(index));
 }
@@ -100,8 +60,8 @@ constexpr int kReaderCount = 1 MMTEST_READER_EXCEPTIONS(MMTEST_COUNT);
 [[noreturn]] inline void throwReader(int index, const char* message) {
     if (index == 0) throw qsVideoReader::VideoReaderException(message);
     int i = 1;
-#define MMTEST_THROW(Class, takesMessage) \
-    if (index == i++) throw Make<qsVideoReader::Class, takesMessage>::make(message);
+#define MMTEST_THROW(Stem, takesMessage) \
+    if (index == i++) throw Make<qsVideoReader::Stem##Exception, takesMessage>::make(message);
     MMTEST_READER_EXCEPTIONS(MMTEST_THROW)
 #undef MMTEST_THROW
     throw std::logic_error("no reader exception number " + std::to_string(index));

@@ -5,8 +5,8 @@
 #include "converterloader.hpp"
 
 #include <converters/audio/databuffer.hpp>
-#include <host/flowconvert.hpp>
-#include <host/pluginhost.hpp>
+#include <host/lib/flowconvert.hpp>
+#include <host/lib/pluginhost.hpp>
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ private:
     std::string path_;
 };
 
-// The folder the test binaries (and the test-only plugin) are built into.
+// The folder the test binaries are built into.
 std::string testBinaryDir() {
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -149,7 +149,7 @@ TEST(MmtoolFrames, ReportsTheFiveValuesOfEachFramesList) {
 }
 
 TEST_F(FlowPath, AFailedReadArrivesMarkedAndEndsDelivery) {
-    auto plugin = mmhost::Plugin::load(testBinaryDir() + "/libconv_failing_plugin.so");
+    auto plugin = mmhost::Plugin::load(MMTEST_FAILING_PLUGIN);
     auto device = plugin->createDevice();
     ASSERT_TRUE(device->initialize(u"any.fail"));
     device->start(std::nullopt, true);

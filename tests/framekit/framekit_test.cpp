@@ -1,5 +1,5 @@
-#include <platform/framekit/copypaths.hpp>
-#include <platform/framekit/framekit.hpp>
+#include <platform/services/framekit/copypaths.hpp>
+#include <platform/services/framekit/framekit.hpp>
 
 #include <gtest/gtest.h>
 

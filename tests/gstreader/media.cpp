@@ -1,5 +1,8 @@
 #include "media.hpp"
 
+#include <support/files.hpp>
+#include <videoreader/gsthandles.hpp>
+
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
@@ -23,23 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One scratch folder per test process, removed when the process ends.
-struct ScratchFolder {
-    fs::path path;
-    ScratchFolder() {
-        path = fs::temp_directory_path() / ("gstreader-test-" + std::to_string(::getpid()));
-        fs::create_directories(path);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
-const fs::path& scratch() {
-    static ScratchFolder folder;
-    return folder.path;
-}
+fs::path scratch() { return testsupport::scratchDir(); }
 
 void ensureGst() {
     static const bool ready = [] {
@@ -76,6 +63,21 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
     }
 }
 
+// Waits (a minute at most) for a playing pipeline to end, then stops it; true
+// when it reached the end of the stream rather than an error.
+bool runToEnd(GstElement* pipeline) {
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* message = gst_bus_timed_pop_filtered(
+        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+    if (message != nullptr) {
+        gst_message_unref(message);
+    }
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    return ok;
+}
+
 }  // namespace
 
 std::string scratchPath(const std::string& fileName) {
@@ -93,15 +95,7 @@ std::string makeMedia(const std::string& fileName, const std::string& descriptio
     replaceAll(text, "@OUT@", "\"" + out + "\"");
     Element pipeline = launch(text);
     gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline.get());
-    GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message != nullptr) {
-        gst_message_unref(message);
-    }
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    const bool ok = runToEnd(pipeline.get());
     if (!ok) {
         throw std::runtime_error("pipeline did not finish: " + text);
     }
@@ -212,15 +206,7 @@ std::string heldFrameFile() {
     }
     gst_app_src_end_of_stream(GST_APP_SRC(src));
     gst_object_unref(src);
-    GstBus* bus = gst_element_get_bus(pipeline.get());
-    GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message != nullptr) {
-        gst_message_unref(message);
-    }
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    const bool ok = runToEnd(pipeline.get());
     if (!ok) {
         throw std::runtime_error("cannot make " + out);
     }
@@ -305,10 +291,8 @@ void plainPlaybinCycle(const std::string& path) {
     g_object_set(playbin.get(), "uri", uri, "video-sink", gst_element_factory_make("appsink", nullptr),
                  "audio-sink", gst_element_factory_make("fakesink", nullptr), nullptr);
     g_free(uri);
-    gst_element_set_state(playbin.get(), GST_STATE_PAUSED);
-    gst_element_get_state(playbin.get(), nullptr, nullptr, 5 * GST_SECOND);
-    gst_element_set_state(playbin.get(), GST_STATE_NULL);
-    gst_element_get_state(playbin.get(), nullptr, nullptr, 5 * GST_SECOND);
+    qsVideoReader::gst::changeStateAndWait(playbin.get(), GST_STATE_PAUSED);
+    qsVideoReader::gst::changeStateAndWait(playbin.get(), GST_STATE_NULL);
 }
 
 Decoded decodeReference(const std::string& path, int width, int height) {

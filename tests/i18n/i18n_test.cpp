@@ -1,4 +1,4 @@
-#include <platform/i18n/i18n.hpp>
+#include <platform/services/i18n/i18n.hpp>
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "mj2builder.hpp"
 
-#include <platform/mj2kdecoder/mj2kdecoder.hpp>
+#include <platform/decoders/mj2kdecoder/mj2kdecoder.hpp>
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ namespace mj2test {
 
 using ReaderPtr = std::unique_ptr<qsVideoReader::IVideoReader>;
 
-inline ReaderPtr newReader() { return ReaderPtr(qsVideoReader::createMj2000ReaderInstance()); }
+inline ReaderPtr newReader() { return ReaderPtr(qsVideoReader::createMj2kReaderInstance()); }
 
 inline std::u16string u16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 

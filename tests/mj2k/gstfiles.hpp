@@ -27,7 +27,7 @@ struct GstFileKind {
     }
 };
 
-inline bool runQuiet(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
+using testsupport::runQuiet;
 
 inline bool haveOpenJpegEnc() {
     static const bool ok = runQuiet("gst-inspect-1.0 openjpegenc") && runQuiet("gst-inspect-1.0 mj2mux");
@@ -55,7 +55,7 @@ inline std::vector<std::uint8_t> ffmpegFrames(const std::string& path, const std
     const std::string out = path + "." + ffmpegFormat + ".ff";
     if (!runQuiet("ffmpeg -nostdin -v error -i " + path + " -f rawvideo -pix_fmt " + ffmpegFormat + " -y " + out))
         return {};
-    return readAll(out);
+    return readBytes(out);
 }
 
 // GStreamer pads each row of packed video to a multiple of 4 bytes: the
@@ -66,7 +66,7 @@ inline std::vector<std::uint8_t> gstFrames(const std::string& path, const std::s
     if (!runQuiet("gst-launch-1.0 -q filesrc location=" + path + " ! decodebin ! videoconvert ! video/x-raw,format=" +
                   gstFormat + " ! filesink location=" + out))
         return {};
-    const std::vector<std::uint8_t> padded = readAll(out);
+    const std::vector<std::uint8_t> padded = readBytes(out);
     const std::size_t stride = (rowBytes + 3) / 4 * 4;
     std::vector<std::uint8_t> frames;
     for (std::size_t at = 0; at + stride * rows <= padded.size(); at += stride * rows)
@@ -82,7 +82,7 @@ inline std::vector<double> ffprobeTimes(const std::string& path) {
     if (std::system(("ffprobe -v error -select_streams v:0 -show_entries frame=pts_time -of csv=p=0 " + path +
                      " > " + out + " 2>/dev/null").c_str()) != 0)
         return times;
-    std::vector<std::uint8_t> text = readAll(out);
+    std::vector<std::uint8_t> text = readBytes(out);
     std::string all(text.begin(), text.end());
     std::size_t pos = 0;
     while (pos < all.size()) {

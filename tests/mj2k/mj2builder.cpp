@@ -1,5 +1,7 @@
 #include "mj2builder.hpp"
 
+#include <support/files.hpp>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -411,21 +413,7 @@ void putU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t v) {
 }
 
 std::string writeTemp(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const char* base = std::getenv("TMPDIR");
-    std::string dir = std::string(base ? base : "/tmp") + "/mj2k-tests-" + std::to_string(::getpid());
-    // Made once per test process and removed when it exits.
-    static const struct TempDir {
-        std::string path;
-        explicit TempDir(std::string p) : path(std::move(p)) { ::mkdir(path.c_str(), 0700); }
-        ~TempDir() {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } temp(dir);
-    std::string path = dir + "/" + name;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return path;
+    return testsupport::writeFile(testsupport::scratchPath(name), bytes);
 }
 
 std::string writeSparseMovie(const std::string& name, const MovieLayout& layout, std::vector<std::uint64_t>* sampleOffsets) {
@@ -439,11 +427,6 @@ std::string writeSparseMovie(const std::string& name, const MovieLayout& layout,
     EXPECT_EQ(std::fwrite(mdat.data(), 1, mdat.size(), f), mdat.size());
     std::fclose(f);
     return path;
-}
-
-std::vector<std::uint8_t> readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace mj2test

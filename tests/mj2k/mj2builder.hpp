@@ -3,6 +3,8 @@
 // a reference decode, and a small box writer that lays out exactly the movie
 // a test needs (including the broken ones).
 
+#include <support/files.hpp>
+
 #include <openjpeg.h>
 
 #include <cstdint>
@@ -96,6 +98,6 @@ void putU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t v);
 
 // Writes bytes to a fresh file under the test temporary folder; answers its path.
 std::string writeTemp(const std::string& name, const std::vector<std::uint8_t>& bytes);
-std::vector<std::uint8_t> readAll(const std::string& path);
+using testsupport::readBytes;
 
 }  // namespace mj2test

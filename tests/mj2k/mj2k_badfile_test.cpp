@@ -4,6 +4,7 @@
 
 #include "common.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <random>
@@ -35,7 +36,10 @@ bool openAndDrain(const std::vector<std::uint8_t>& bytes, const std::string& nam
     std::size_t size = r->getWidth() * r->getHeight() * r->getNumColorChannels() * 2;
     std::vector<std::uint8_t> buf(size ? size : 1);
     r->startFromBeginning();
-    for (int i = 0; i < 64 && !r->isEndOfStream(); ++i) r->readFrame(i % 2 == 0, buf.data());
+    for (int i = 0; i < 64 && !r->isEndOfStream(); ++i) {
+        r->readFrame(i % 2 == 0, buf.data());
+        EXPECT_FALSE(std::isnan(r->getCurrentTime())) << name << " frame " << i;
+    }
     return true;
 }
 
@@ -224,16 +228,23 @@ TEST(Mj2kBadFile, FileShrunkAfterOpen) {
     EXPECT_EQ(r->getCurrentTime(), kInf);
 }
 
-// Random damage anywhere never crashes and never throws outside the family.
+// Random damage anywhere never crashes and never throws outside the family
+// (an escaping exception fails the test): each damaged file is refused at
+// open or read to its end. Both outcomes must occur, or the damage no longer
+// reaches what it is meant to.
 TEST(Mj2kBadFile, RandomByteDamageIsSafe) {
     const std::vector<std::uint8_t> good = smallMovie(2);
     std::mt19937 rng(12345);
+    int opened = 0;
+    int refused = 0;
     for (int round = 0; round < 300; ++round) {
         std::vector<std::uint8_t> bad = good;
         int flips = 1 + static_cast<int>(rng() % 8);
         for (int f = 0; f < flips; ++f) bad[rng() % bad.size()] = static_cast<std::uint8_t>(rng());
-        EXPECT_NO_FATAL_FAILURE(openAndDrain(bad, "random.mj2")) << "round " << round;
+        (openAndDrain(bad, "random.mj2") ? opened : refused) += 1;
     }
+    EXPECT_GT(opened, 0);
+    EXPECT_GT(refused, 0);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "common.hpp"
 #include "gstfiles.hpp"
 
-#include <host/pluginhost.hpp>
+#include <host/lib/pluginhost.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -155,7 +155,7 @@ TEST_P(Mj2kGstFiles, EveryFrameAsThePeersDecodeIt) {
     // mmtool, driving the same plugin, lists the same frames at the same times.
     const std::string listing = path + ".frames";
     ASSERT_EQ(std::system((std::string(std::getenv("MM_BUILD_DIR")) + "/bin/mmtool frames " + path + " > " + listing).c_str()), 0);
-    std::vector<std::uint8_t> text = readAll(listing);
+    std::vector<std::uint8_t> text = readBytes(listing);
     std::istringstream lines(std::string(text.begin(), text.end()));
     const std::regex frameLine(R"(^\s*(\d+)\s+t=(\S+)\s+(\d+)x(\d+)x(\d+))");
     std::size_t listed = 0;
@@ -197,7 +197,7 @@ TEST(Mj2kGstExact, RgbFramesEqualOpenJpegDecodeOfEachSampleAcrossSeeks) {
     if (!haveOpenJpegEnc()) GTEST_SKIP() << "GStreamer's openjpegenc or mj2mux is missing";
     const std::string path = gstFile({"xRGB", 50, 38, 6, "", "ball"});
     ASSERT_FALSE(path.empty());
-    std::vector<std::vector<std::uint8_t>> streams = codestreamsIn(readAll(path));
+    std::vector<std::vector<std::uint8_t>> streams = codestreamsIn(readBytes(path));
     ASSERT_EQ(streams.size(), 6u);
 
     ReaderPtr r = openFile(path);

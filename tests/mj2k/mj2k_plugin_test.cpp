@@ -4,8 +4,8 @@
 #include "common.hpp"
 
 #include <common/exceptions/exceptions.hpp>
-#include <host/pluginhost.hpp>
-#include <platform/pluginregistry/pluginregistry.hpp>
+#include <host/lib/pluginhost.hpp>
+#include <platform/services/pluginregistry/pluginregistry.hpp>
 
 #include <cmath>
 #include <cstdlib>

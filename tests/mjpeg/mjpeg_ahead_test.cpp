@@ -4,8 +4,8 @@
 
 #include "mjpegfixtures.hpp"
 
-#include <host/pluginhost.hpp>
-#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <host/lib/pluginhost.hpp>
+#include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 
 #include "mjpegfixtures.hpp"
 
-#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 #include <videoreader/videoreaderexceptions.hpp>
 
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 
 #include "mjpegfixtures.hpp"
 
-#include <platform/i18n/i18n.hpp>
-#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <platform/services/i18n/i18n.hpp>
+#include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 #include <videoreader/videoreaderexceptions.hpp>
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The Huffman tables a frame without DHT is decoded with are exactly those
 // libjpeg encodes with by default (the example tables of the JPEG format).
 
-#include <platform/mjpegavidecoder/jpegframedecoder.hpp>
+#include <platform/decoders/mjpegavidecoder/jpegframedecoder.hpp>
 
 #include <common/jpeg/jpegerrors.hpp>
 

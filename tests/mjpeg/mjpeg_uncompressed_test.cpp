@@ -3,7 +3,7 @@
 
 #include "mjpegfixtures.hpp"
 
-#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,7 @@
 #include "mjpegfixtures.hpp"
 
+#include <support/avibuilder.hpp>
+
 #include <common/jpeg/jpegerrors.hpp>
 
 #include <algorithm>
@@ -17,21 +19,6 @@
 namespace mjpegtest {
 
 namespace {
-
-struct ScratchDir {
-    std::string path;
-    ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "mjpegtest-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot make a scratch folder");
-        }
-        path = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
 
 std::uint32_t u32(const Bytes& b, std::size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t(b[at + 3]) << 24);
@@ -65,70 +52,7 @@ void walk(const Bytes& b, std::size_t begin, std::size_t end, bool inMovi, std::
     }
 }
 
-class Writer {
-public:
-    Bytes bytes;
-    void u8(std::uint8_t v) { bytes.push_back(v); }
-    void u16(std::uint16_t v) {
-        u8(v & 0xFF);
-        u8(v >> 8);
-    }
-    void u32(std::uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
-    }
-    void id(const std::string& s) {
-        for (int i = 0; i < 4; ++i) {
-            u8(i < static_cast<int>(s.size()) ? s[i] : ' ');
-        }
-    }
-    void raw(const Bytes& b) { bytes.insert(bytes.end(), b.begin(), b.end()); }
-    // Opens a chunk (or a list when listType is given); returns where its
-    // size goes.
-    std::size_t open(const std::string& fourCC, const std::string& listType = "") {
-        id(fourCC);
-        const std::size_t at = bytes.size();
-        u32(0);
-        if (!listType.empty()) {
-            id(listType);
-        }
-        return at;
-    }
-    void close(std::size_t sizeAt) {
-        const std::uint32_t size = static_cast<std::uint32_t>(bytes.size() - sizeAt - 4);
-        for (int i = 0; i < 4; ++i) {
-            bytes[sizeAt + i] = (size >> (8 * i)) & 0xFF;
-        }
-        if (size & 1) {
-            u8(0);
-        }
-    }
-};
-
 }  // namespace
-
-const std::string& scratchDir() {
-    static ScratchDir dir;
-    return dir.path;
-}
-
-std::string scratchPath(const std::string& name) {
-    return scratchDir() + "/" + name;
-}
-
-bool run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const Bytes& data) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
 
 PeerFile gstreamerFile(int width, int height, int frames, int fps, bool audio) {
     static std::map<std::string, PeerFile> made;
@@ -270,143 +194,26 @@ Bytes toColumnMajorPlanes(const Bytes& packed, int width, int height) {
 }
 
 Bytes buildAvi(const AviRecipe& recipe) {
-    Writer w;
-    const bool compressed = !recipe.fourCC.empty();
-    const std::uint32_t streams = (recipe.video ? 1 : 0) + (recipe.audio ? 1 : 0);
-    const int audioStream = recipe.video ? 1 : 0;
-    const std::uint16_t channels = 1, bits = 16, blockAlign = channels * bits / 8;
-    const std::uint32_t sampleRate = 8000;
-    std::uint32_t audioBytes = 0;
-    for (const Bytes& c : recipe.audioChunks) {
-        audioBytes += static_cast<std::uint32_t>(c.size());
+    avitest::AviRecipe s;
+    s.hasVideo = recipe.video;
+    if (!recipe.fourCC.empty()) {
+        std::string code = recipe.fourCC;
+        code.resize(4, ' ');
+        s.compression = avitest::get32(code, 0);
     }
-
-    const std::size_t riff = w.open("RIFF", "AVI ");
-    const std::size_t hdrl = w.open("LIST", "hdrl");
-    const std::size_t avih = w.open("avih");
-    w.u32(recipe.rate ? static_cast<std::uint32_t>(1e6 * recipe.scale / recipe.rate) : 0);
-    w.u32(0);
-    w.u32(0);
-    w.u32(0x10);  // has an index
-    w.u32(static_cast<std::uint32_t>(recipe.frames.size()));
-    w.u32(0);
-    w.u32(streams);
-    w.u32(0);
-    w.u32(static_cast<std::uint32_t>(recipe.width));
-    w.u32(static_cast<std::uint32_t>(recipe.height < 0 ? -recipe.height : recipe.height));
-    for (int i = 0; i < 4; ++i) {
-        w.u32(0);
-    }
-    w.close(avih);
-    if (recipe.video) {
-        const std::size_t strl = w.open("LIST", "strl");
-        const std::size_t strh = w.open("strh");
-        w.id("vids");
-        w.id(compressed ? recipe.fourCC : "DIB ");
-        w.u32(0);
-        w.u32(0);
-        w.u32(0);
-        w.u32(recipe.scale);
-        w.u32(recipe.rate);
-        w.u32(0);
-        w.u32(static_cast<std::uint32_t>(recipe.frames.size()));
-        w.u32(0);
-        w.u32(0xFFFFFFFF);
-        w.u32(0);
-        for (int i = 0; i < 4; ++i) {
-            w.u16(0);
-        }
-        w.close(strh);
-        const std::size_t strf = w.open("strf");
-        w.u32(40);
-        w.u32(static_cast<std::uint32_t>(recipe.width));
-        w.u32(static_cast<std::uint32_t>(recipe.height));
-        w.u16(1);
-        w.u16(recipe.bitCount);
-        if (compressed) {
-            w.id(recipe.fourCC);
-        } else {
-            w.u32(0);
-        }
-        w.u32(0);
-        w.u32(0);
-        w.u32(0);
-        w.u32(static_cast<std::uint32_t>(recipe.palette.size() / 4));
-        w.u32(0);
-        w.raw(recipe.palette);
-        w.close(strf);
-        w.close(strl);
-    }
-    if (recipe.audio) {
-        const std::size_t strl = w.open("LIST", "strl");
-        const std::size_t strh = w.open("strh");
-        w.id("auds");
-        w.u32(0);
-        w.u32(0);
-        w.u32(0);
-        w.u32(0);
-        w.u32(blockAlign);
-        w.u32(sampleRate * blockAlign);
-        w.u32(0);
-        w.u32(audioBytes / blockAlign);
-        w.u32(0);
-        w.u32(0xFFFFFFFF);
-        w.u32(blockAlign);
-        for (int i = 0; i < 4; ++i) {
-            w.u16(0);
-        }
-        w.close(strh);
-        const std::size_t strf = w.open("strf");
-        w.u16(recipe.audioFormatTag);
-        w.u16(channels);
-        w.u32(sampleRate);
-        w.u32(sampleRate * blockAlign);
-        w.u16(blockAlign);
-        w.u16(bits);
-        w.u16(0);
-        w.close(strf);
-        w.close(strl);
-    }
-    w.close(hdrl);
-
-    struct Entry {
-        std::string id;
-        std::uint32_t offset;
-        std::uint32_t size;
-    };
-    std::vector<Entry> entries;
-    const std::size_t movi = w.open("LIST", "movi");
-    const std::size_t moviType = movi + 4;
-    const std::string videoId = compressed ? "00dc" : "00db";
-    const std::string audioId = "0" + std::to_string(audioStream) + "wb";
-    const std::size_t n = std::max(recipe.frames.size(), recipe.audioChunks.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        if (recipe.video && i < recipe.frames.size()) {
-            entries.push_back({videoId, static_cast<std::uint32_t>(w.bytes.size() - moviType),
-                               static_cast<std::uint32_t>(recipe.frames[i].size())});
-            const std::size_t c = w.open(videoId);
-            w.raw(recipe.frames[i]);
-            w.close(c);
-        }
-        if (recipe.audio && i < recipe.audioChunks.size()) {
-            entries.push_back({audioId, static_cast<std::uint32_t>(w.bytes.size() - moviType),
-                               static_cast<std::uint32_t>(recipe.audioChunks[i].size())});
-            const std::size_t c = w.open(audioId);
-            w.raw(recipe.audioChunks[i]);
-            w.close(c);
-        }
-    }
-    w.close(movi);
-    const std::size_t idx1 = w.open("idx1");
-    for (const Entry& e : entries) {
-        w.id(e.id);
-        w.u32(0x10);
-        w.u32(e.offset);
-        w.u32(e.size);
-    }
-    w.close(idx1);
-    w.close(riff);
-    return w.bytes;
+    s.videoTag = recipe.fourCC.empty() ? "db" : "dc";
+    s.bits = recipe.bitCount;
+    s.width = recipe.width;
+    s.height = recipe.height;
+    s.rate = recipe.rate;
+    s.scale = recipe.scale;
+    s.palette.assign(recipe.palette.begin(), recipe.palette.end());
+    for (const Bytes& f : recipe.frames) s.frames.emplace_back(f.begin(), f.end());
+    s.hasAudio = recipe.audio;
+    s.formatTag = recipe.audioFormatTag;
+    for (const Bytes& a : recipe.audioChunks) s.audioChunks.emplace_back(a.begin(), a.end());
+    const std::string bytes = avitest::buildAvi(s).bytes;
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 Bytes encodeJpeg(const Bytes& rgb, int width, int height, int quality) {
@@ -474,8 +281,8 @@ double meanDifference(const Bytes& a, const Bytes& b) {
 
 }  // namespace mjpegtest
 
-#include <platform/i18n/i18n.hpp>
-#include <platform/mjpegavidecoder/mjpegavidecoder.hpp>
+#include <platform/services/i18n/i18n.hpp>
+#include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 
 namespace mjpegtest {
 

@@ -4,6 +4,8 @@
 // AVI library under test), an AVI builder for the quirks peers never write,
 // and reference decodes of a chunk.
 
+#include <support/files.hpp>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,15 +15,12 @@ namespace mjpegtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A scratch folder removed with everything in it at process exit.
-const std::string& scratchDir();
-std::string scratchPath(const std::string& name);
-
+using testsupport::scratchDir;
+using testsupport::scratchPath;
+using testsupport::writeFile;
 // Runs a shell command; true when it exits with status 0.
-bool run(const std::string& command);
-
-Bytes readFile(const std::string& path);
-void writeFile(const std::string& path, const Bytes& data);
+inline bool run(const std::string& command) { return testsupport::runQuiet(command); }
+inline Bytes readFile(const std::string& path) { return testsupport::readBytes(path); }
 
 // Files made by peers; each is made once per process and cached by name.
 struct PeerFile {

@@ -5,8 +5,8 @@
 #include "mjpegfixtures.hpp"
 
 #include <common/exceptions/exceptions.hpp>
-#include <host/pluginhost.hpp>
-#include <platform/pluginregistry/pluginregistry.hpp>
+#include <host/lib/pluginhost.hpp>
+#include <platform/services/pluginregistry/pluginregistry.hpp>
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "plugins/media.hpp"
 
 #include <avi/avifile.hpp>
-#include "support/testfiles.hpp"
+#include <support/files.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -26,11 +26,11 @@ struct ToolRun {
 
 // Runs mmtool with `arguments` (shell words) in `folder`.
 ToolRun mmtool(const std::string& arguments, const std::string& folder = "/") {
-    static const avitest::TempDir logs;
+    static const testsupport::TempDir logs;
     ToolRun run;
     const std::string errFile = logs.file("stderr");
     int status = 0;
-    run.out = avitest::run("cd '" + folder + "' && '" + plugin_test::buildDir() + "/bin/mmtool' " + arguments +
+    run.out = testsupport::run("cd '" + folder + "' && '" + plugin_test::buildDir() + "/bin/mmtool' " + arguments +
                                " 2>'" + errFile + "'",
                            &status);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -39,14 +39,11 @@ ToolRun mmtool(const std::string& arguments, const std::string& folder = "/") {
     return run;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testsupport::readFile;
 
 // Our own sample AVI (320x240 RGB at 30 frames/s, stereo tone), made once.
 const std::string& sampleAvi() {
-    static const avitest::TempDir folder;
+    static const testsupport::TempDir folder;
     static const std::string path = [] {
         const std::string p = folder.file("sample.avi");
         EXPECT_EQ(mmtool("sample --seconds 0.2 '" + p + "'").status, 0);
@@ -56,7 +53,7 @@ const std::string& sampleAvi() {
 }
 
 TEST(MmtoolCommandLine, HelpAndVersionGoToStdoutAndDoNoWork) {
-    const avitest::TempDir cwd;
+    const testsupport::TempDir cwd;
     ToolRun run = mmtool("--version", cwd.path());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.rfind("mmtool ", 0), 0u) << run.out;
@@ -71,7 +68,7 @@ TEST(MmtoolCommandLine, HelpAndVersionGoToStdoutAndDoNoWork) {
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("frames"), std::string::npos);
     // `sample --help` once wrote an AVI named "--help".
-    EXPECT_EQ(avitest::run("ls -A '" + cwd.path() + "'"), "");
+    EXPECT_EQ(testsupport::run("ls -A '" + cwd.path() + "'"), "");
 }
 
 TEST(MmtoolCommandLine, UsageErrorsGiveUsageOnStderrAndStatusTwo) {
@@ -87,7 +84,7 @@ TEST(MmtoolCommandLine, UsageErrorsGiveUsageOnStderrAndStatusTwo) {
 }
 
 TEST(MmtoolCommandLine, AnUnreadableFileIsRefusedWithTheSystemsReasonBeforeAnyPlugin) {
-    const avitest::TempDir folder;
+    const testsupport::TempDir folder;
     for (const char* command : {"info", "info --json", "frames", "convert"}) {
         const std::string out = command == std::string("convert") ? " '" + folder.file("out.avi") + "'" : "";
         ToolRun run = mmtool(std::string(command) + " /nonexistent/clip.avi" + out);
@@ -132,7 +129,7 @@ TEST(MmtoolInfoJson, AnAviGivesBothMembersWithTheirTypesKept) {
 }
 
 TEST(MmtoolInfoJson, APaletteIsAnArrayOfBytes) {
-    const avitest::TempDir folder;
+    const testsupport::TempDir folder;
     const std::string path = folder.file("palette.avi");
     {
         avi::File out;
@@ -171,7 +168,7 @@ TEST(MmtoolInfoJson, OtherFilesHaveANullAviMemberAndRefusalsStayJson) {
 }
 
 TEST(MmtoolFramesPpm, EveryFrameBecomesAnImageInAFolderMadeOnDemandTheSameFromEitherLayout) {
-    const avitest::TempDir folder;
+    const testsupport::TempDir folder;
     const std::string rowMajor = folder.file("made/on/demand"), planar = folder.file("planar");
     ASSERT_EQ(mmtool("frames --ppm '" + rowMajor + "' '" + sampleAvi() + "'").status, 0);
     ASSERT_EQ(mmtool("frames --default-layout --ppm '" + planar + "' '" + sampleAvi() + "'").status, 0);
@@ -193,10 +190,10 @@ TEST(MmtoolFramesPpm, EveryFrameBecomesAnImageInAFolderMadeOnDemandTheSameFromEi
 }
 
 // Grey Motion JPEG 2000 (64x48, 3 frames of a gradient) in GRAY8 or GRAY16_LE; "" without the encoder.
-std::string greyMj2(const avitest::TempDir& folder, const std::string& format) {
+std::string greyMj2(const testsupport::TempDir& folder, const std::string& format) {
     const std::string path = folder.file(format + ".mj2");
     int status = 0;
-    avitest::run("gst-launch-1.0 -q videotestsrc num-buffers=3 pattern=gradient ! video/x-raw,format=" + format +
+    testsupport::run("gst-launch-1.0 -q videotestsrc num-buffers=3 pattern=gradient ! video/x-raw,format=" + format +
                      ",width=64,height=48,framerate=10/1 ! avenc_jpeg2000 ! capssetter "
                      "caps=image/x-j2c,colorspace=GRAY,num-components=1 ! mj2mux ! filesink location='" +
                      path + "' >/dev/null 2>&1",
@@ -205,7 +202,7 @@ std::string greyMj2(const avitest::TempDir& folder, const std::string& format) {
 }
 
 TEST(MmtoolFramesPpm, GreyFramesAreP5AndSixteenBitSamplesBigEndian) {
-    const avitest::TempDir folder;
+    const testsupport::TempDir folder;
     const std::string grey8 = greyMj2(folder, "GRAY8"), grey16 = greyMj2(folder, "GRAY16_LE");
     if (grey8.empty() || grey16.empty()) GTEST_SKIP() << "no avenc_jpeg2000 or mj2mux";
     for (const std::string& file : {grey8, grey16}) {

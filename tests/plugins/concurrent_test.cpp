@@ -5,7 +5,7 @@
 
 #include "media.hpp"
 
-#include <host/pluginhost.hpp>
+#include <host/lib/pluginhost.hpp>
 #include <mj2k/mj2builder.hpp>
 
 #include <gtest/gtest.h>

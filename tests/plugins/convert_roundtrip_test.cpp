@@ -4,7 +4,8 @@
 #include "media.hpp"
 
 #include <avi/avifile.hpp>
-#include <host/pluginhost.hpp>
+#include <host/lib/pluginhost.hpp>
+#include <support/files.hpp>
 
 #include <gtest/gtest.h>
 
@@ -19,10 +20,7 @@ namespace {
 
 using Pixels = std::vector<unsigned char>;
 
-int run(const std::string& command) {
-    const int status = std::system((command + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int run(const std::string& command) { return testsupport::exitCode(command); }
 
 std::string mmtool() { return plugin_test::buildDir() + "/bin/mmtool"; }
 

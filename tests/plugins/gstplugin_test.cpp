@@ -4,7 +4,7 @@
 #include "media.hpp"
 
 #include <common/exceptions/exceptions.hpp>
-#include <host/pluginhost.hpp>
+#include <host/lib/pluginhost.hpp>
 #include <videoreader/gstreader.hpp>
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // registry's ranking.
 
 #include <common/exceptions/exceptions.hpp>
-#include <host/pluginhost.hpp>
-#include <platform/pluginregistry/pluginregistry.hpp>
+#include <host/lib/pluginhost.hpp>
+#include <platform/services/pluginregistry/pluginregistry.hpp>
 #include <plugins/kit/catchlist.hpp>
 #include <plugins/kit/messages.hpp>
 #include <plugins/kit/reporterror.hpp>

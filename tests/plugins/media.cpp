@@ -1,5 +1,7 @@
 #include "media.hpp"
 
+#include <support/files.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -15,26 +17,7 @@ namespace plugin_test {
 
 namespace {
 
-// Removes the scratch folder when the process ends.
-struct ScratchCleaner {
-    ~ScratchCleaner() {
-        if (!folder.empty() && std::system(("rm -rf '" + folder + "'").c_str()) != 0) {
-            // Left behind in /tmp; nothing else to do at exit.
-        }
-    }
-    std::string folder;
-};
-ScratchCleaner gCleaner;
-
-const std::string& scratch() {
-    static const std::string folder = [] {
-        std::string pattern = "/tmp/mm-plugin-test-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        gCleaner.folder = pattern;
-        return pattern;
-    }();
-    return folder;
-}
+const std::string& scratch() { return testsupport::scratchDir(); }
 
 
 std::mutex gMutex;
@@ -94,9 +77,7 @@ std::string chainedOggFile() {
 }
 
 std::string scratchFile(const std::string& fileName, const std::string& bytes) {
-    const std::string path = scratch() + "/" + fileName;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    return testsupport::writeFile(testsupport::scratchPath(fileName), bytes);
 }
 
 std::string garbageFile(const std::string& fileName) {

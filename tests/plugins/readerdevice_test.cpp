@@ -4,7 +4,7 @@
 #include "fakereader.hpp"
 
 #include <common/exceptions/exceptions.hpp>
-#include <host/pluginhost.hpp>
+#include <host/lib/pluginhost.hpp>
 #include <plugins/kit/entrypoints.hpp>
 #include <plugins/kit/readerdevice.hpp>
 

@@ -3,7 +3,7 @@
 
 #include "media.hpp"
 
-#include <host/pluginhost.hpp>
+#include <host/lib/pluginhost.hpp>
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,8 @@
 // groups, extra streams) and tells where things landed so a test can break
 // one field on purpose.
 
+#include <support/files.hpp>
+
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
@@ -44,13 +46,8 @@ inline std::uint32_t get32(const std::string& s, std::size_t at) {
     return v;
 }
 
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
 enum class Index { Idx1, Idx1FromFileStart, OpenDMLSuper, OpenDMLStandard, None };
 

@@ -3,7 +3,7 @@
 #include <common/avbuffer/avbuffer.hpp>
 #include <common/exceptions/exceptions.hpp>
 #include <videoreader/gstreader.hpp>
-#include <platform/i18n/i18n.hpp>
+#include <platform/services/i18n/i18n.hpp>
 
 #include <cstdio>
 #include <memory>

@@ -1,0 +1,108 @@
+#pragma once
+// The reader behind createMjpegAviReaderInstance(): avi::File finds each
+// frame's chunk through the index, libjpeg-turbo decodes it (or avi::File
+// converts an uncompressed frame to 24 bits). The row-major interleaved layout
+// is the packed RGB frame itself, decoded straight into the caller's memory;
+// the default layout is filled band by band as libjpeg decodes the rows.
+//
+// Frame n is shown from n * scale / rate seconds until frame n + 1; seeking
+// picks the frame by number, so it is exact.
+//
+// Motion JPEG is decoded one frame ahead on a second thread: when readFrame
+// decodes frame n itself, it first hands the chunk of frame n + 1 to the
+// worker of DecodeAhead, which decodes it while this thread decodes frame n
+// and the caller works on it; the next readFrame then only copies frame
+// n + 1 from the worker's buffer. Both cores decode, one frame each, and
+// never more than one frame ahead of the caller. A seek elsewhere, a change
+// of layout, a failed frame and close() cancel the frame ahead; the worker
+// thread ends with close() or the reader.
+
+#include <avi/avifile.hpp>
+#include <platform/services/framekit/framekit.hpp>
+#include <platform/decoders/mjpegavidecoder/decodeahead.hpp>
+#include <platform/decoders/mjpegavidecoder/jpegframedecoder.hpp>
+#include <videoreader/ivideoreader.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mjpegavidecoder {
+
+class MjpegAviReader final : public qsVideoReader::IVideoReader {
+public:
+    explicit MjpegAviReader(bool decodeAhead = true);
+    ~MjpegAviReader() override;
+
+    void open(const std::u16string& fileName, bool openFlag) override;
+    void startFromBeginning() override;
+    void seekToTime(double seconds) override;
+    void readFrame(bool rowMajorInterleaved, void* destination) override;
+    void close() override;
+    std::size_t getHeight() override;
+    std::size_t getWidth() override;
+    double getFrameRate() override;
+    double getDuration() override;
+    unsigned int getBitsPerPixel() override;
+    std::u16string getVideoFormat() override;
+    std::u16string getVideoCodec() override;
+    std::u16string getAudioCodec() override;
+    double getNumAudioChannels() override;
+    std::size_t getNumColorChannels() override;
+    bool hasAudio() override;
+    bool hasVideo() override;
+    double getCurrentTime() override;
+    bool isEndOfStream() override;
+    bool getOpenFlag() override;
+    qsVideoReader::VideoDataType getVideoDataType() override;
+
+private:
+    enum class Coding { None, Jpeg, Uncompressed };
+
+    void describe(const std::u16string& fileName);
+    void checkUncompressedLayout();
+    void prepareLayout();
+    // Frame n into destination in the given layout (throws on any failure).
+    void readJpegFrame(std::uint64_t n, bool rowMajorInterleaved, std::uint8_t* destination);
+    void readChunk(std::uint64_t n, std::vector<std::uint8_t>& chunk);
+    void startAhead(std::uint64_t n, bool rowMajorInterleaved);
+    void dropAheadUnlessNext();
+    void convertUncompressedFrame(std::uint64_t n, std::uint8_t* rgb);
+    double timeOfFrame(std::uint64_t n) const;
+    bool framePeriodKnown() const { return rate_ != 0 && scale_ != 0; }
+    void forgetFile();
+    void resetDescription();
+
+    const bool decodeAhead_;
+    std::unique_ptr<avi::File> file_;
+    bool openFlag_ = false;
+
+    // What open() learnt.
+    Coding coding_ = Coding::None;
+    std::size_t width_ = 0;
+    std::size_t height_ = 0;
+    std::uint32_t rate_ = 0;
+    std::uint32_t scale_ = 0;
+    std::uint64_t frameCount_ = 0;
+    std::uint64_t fileSize_ = 0;
+    std::u16string videoCodec_;
+    std::u16string audioCodec_;
+    double audioChannels_ = 0.0;
+    bool hasAudio_ = false;
+
+    // Reading position: the frame the next readFrame delivers.
+    std::uint64_t next_ = 0;
+    double currentTime_ = 0.0;
+    bool endOfStream_ = false;
+
+    // Scratch, kept between frames so steady reading allocates nothing.
+    std::vector<std::uint8_t> chunk_;   // one compressed chunk or stored frame
+    std::vector<std::uint8_t> packed_;  // an uncompressed frame for the default layout
+    std::unique_ptr<JpegFrameDecoder> jpeg_;
+    std::unique_ptr<DecodeAhead> ahead_;  // made with the first Motion-JPEG frame
+    std::unique_ptr<pixcapframekit::IFrame> layout_;
+};
+
+}  // namespace mjpegavidecoder

@@ -1,0 +1,120 @@
+// mmtool's plugin-backed subcommands, run as a user runs them: what they print
+// must be what the plugin delivers.
+
+#include <plugins/media.hpp>
+
+#include <host/lib/pluginhost.hpp>
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+ToolRun mmtool(const std::string& arguments) {
+    ToolRun run;
+    const std::string command = plugin_test::buildDir() + "/bin/mmtool " + arguments + " 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) run.out.append(chunk, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::vector<std::string> linesWith(const std::string& text, const std::string& needle) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(needle) != std::string::npos) lines.push_back(line);
+    }
+    return lines;
+}
+
+std::uint64_t fnv1a(const unsigned char* data, std::uint64_t size) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (std::uint64_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 0x100000001b3ull;
+    return hash;
+}
+
+TEST(MmtoolPlugins, FramesPrintsTheTimesAndChecksumsOfWhatThePluginDelivers) {
+    const std::string file = plugin_test::theoraFile();
+    ASSERT_FALSE(file.empty());
+    const ToolRun run = mmtool("frames '" + file + "'");
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto lines = linesWith(run.out, "fnv1a=");
+    ASSERT_EQ(lines.size(), 30u) << run.out;
+
+    auto plugin = mmhost::Plugin::load(plugin_test::pluginPath("gstplugin"));
+    auto device = plugin->createDevice();
+    ASSERT_TRUE(device->initialize(mmhost::toUtf16(file)));
+    device->start(std::nullopt, true);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        mmhost::BufferPtr buffer = device->getData();
+        const video::VideoFrame* frame = mmhost::asFrame(buffer);
+        ASSERT_NE(frame, nullptr);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "t=%-12.6f 64x48x3  fnv1a=%016" PRIx64, frame->timestamp,
+                      fnv1a(frame->buffer->data, frame->buffer->sizeInBytes));
+        EXPECT_NE(lines[i].find(expected), std::string::npos) << lines[i] << " / " << expected;
+    }
+}
+
+TEST(MmtoolPlugins, FramesHonoursStartCountAndWritesImages) {
+    const std::string file = plugin_test::theoraFile();
+    const std::string folder = file.substr(0, file.find_last_of('/'));
+    const ToolRun run = mmtool("frames '" + file + "' --start 0.4 --count 3 --ppm '" + folder + "'");
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto lines = linesWith(run.out, "fnv1a=");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("t=0.400000"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[2].find("t=0.480000"), std::string::npos) << lines[2];
+    for (const char* name : {"/frame000000.ppm", "/frame000002.ppm"}) {
+        std::ifstream image(folder + name, std::ios::binary);
+        ASSERT_TRUE(image) << name;
+        std::string magic, size, depth;
+        image >> magic;
+        std::getline(image >> std::ws, size);
+        image >> depth;
+        image.get();
+        EXPECT_EQ(magic, "P6");
+        EXPECT_EQ(size, "64 48");
+        const std::string pixels((std::istreambuf_iterator<char>(image)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(pixels.size(), 64u * 48u * 3u);
+    }
+    EXPECT_FALSE(std::ifstream(folder + "/frame000003.ppm"));
+}
+
+TEST(MmtoolPlugins, InfoShowsThePublishedPropertiesAndRefusesWhatNoPluginReads) {
+    const std::string file = plugin_test::theoraFile();
+    ToolRun run = mmtool("info '" + file + "'");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(linesWith(run.out, "gstplugin").size(), 1u) << run.out;
+    EXPECT_EQ(linesWith(run.out, "IsPluginSuccess    true").size(), 1u) << run.out;
+    EXPECT_EQ(linesWith(run.out, "Width              64").size(), 1u) << run.out;
+
+    run = mmtool("info '" + file + "' --plugin gstplugin");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(mmtool("info '" + file + "' --plugin nosuchplugin").status, 1);
+    EXPECT_EQ(mmtool("info '" + plugin_test::garbageFile("garbage2.ogv") + "'").status, 1);
+    EXPECT_EQ(mmtool("info /nonexistent/clip.mkv").status, 1);
+    EXPECT_EQ(mmtool("info").status, 2);
+    EXPECT_EQ(mmtool("info '" + file + "' --plugin").status, 2);
+    EXPECT_EQ(mmtool("frames '" + file + "' --count -1").status, 2);
+    EXPECT_EQ(mmtool("frames '" + file + "' --start soon").status, 2);
+}
+
+}  // namespace
