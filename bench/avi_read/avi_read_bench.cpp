@@ -5,6 +5,7 @@
 // Goals: raw reads at least 0.95 of pread; a conversion (its read time taken
 // out) at most 3x the memcpy of its output.
 #include <avi/avifile.hpp>
+#include <bench/support/benchratio.hpp>
 #include <support/avibuilder.hpp>
 
 #include <benchmark/benchmark.h>
@@ -124,22 +125,6 @@ void BM_memcpyRgb24(benchmark::State& state) {
     }
 }
 
-// Keeps each run's time per iteration so the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs)
-            if (!r.error_occurred) {
-                std::string name = r.benchmark_name();
-                name = name.substr(0, name.find("/min_time"));
-                // process CPU time (user and system): the machine may be shared
-                times[name] = r.GetAdjustedCPUTime();
-            }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 void registerAll() {
     auto reg = [](const std::string& name, auto fn) {
         benchmark::RegisterBenchmark(name.c_str(), fn)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
@@ -161,31 +146,22 @@ void registerAll() {
 
 int main(int argc, char** argv) {
     registerAll();
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto t = [&](const std::string& n) {
-        auto it = reporter.times.find(n);
-        return it == reporter.times.end() ? 0.0 : it->second;
-    };
-    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-    std::printf("\nratios (higher is better for speed ratios; time ratios: lower is better)\n");
-    for (const char* mode : {"seq", "random"}) {
-        const std::string m = mode;
-        const double fps = t("readVideoFrame/" + m + "/24") > 0 ? 1e6 / t("readVideoFrame/" + m + "/24") : 0;
-        std::printf("  readVideoFrame %-6s 24-bit: %8.0f frames/s, speed vs pread %.2f (goal >= 0.95)\n", mode, fps,
-                    ratio(t("pread/" + m + "/24"), t("readVideoFrame/" + m + "/24")));
-    }
+    benchratio::Session session("avi_read", argc, argv);
+    session.run();
+    // Process CPU time per frame: the machine may be shared.
+    auto t = [&](const std::string& n) { return session.reporter().seconds(n, benchratio::Reporter::Timer::Cpu); };
+    constexpr auto cpu = benchratio::Reporter::Timer::Cpu;
+    session.speed("readVideoFrame sequential 24-bit / pread", "readVideoFrame/seq/24", "pread/seq/24", 0.95, cpu);
+    session.speed("readVideoFrame random 24-bit / pread", "readVideoFrame/random/24", "pread/random/24", 0.95, cpu);
     for (int bits : {8, 16, 32}) {
         const std::string b = std::to_string(bits);
         const double total = t("readRGB24VideoFrame/seq/" + b);
-        const double conversion = total - t("readVideoFrame/seq/" + b);
-        std::printf("  readRGB24VideoFrame %2d-bit: %8.0f frames/s, speed vs pread %.2f, conversion time vs memcpy of "
-                    "output %.2f (goal <= 3)\n",
-                    bits, total > 0 ? 1e6 / total : 0, ratio(t("pread/seq/" + b), total),
-                    ratio(conversion, t("memcpy/rgb24")));
+        const double read = t("readVideoFrame/seq/" + b);
+        const double copy = t("memcpy/rgb24");
+        // The conversion alone: the read of the stored frame taken out.
+        const double ratio = total > 0 && read > 0 && copy > 0 ? (total - read) / copy : -1.0;
+        session.value("readRGB24VideoFrame " + b + "-bit conversion time / memcpy of output", ratio, 3.0, true);
     }
     for (auto& [bits, s] : samples()) std::remove(s.path.c_str());
-    benchmark::Shutdown();
-    return 0;
+    return session.finish();
 }
