@@ -75,14 +75,7 @@ void BM_GstLaunch(benchmark::State& state) {
     const std::string command =
         "gst-launch-1.0 -q filesrc location=\"" + mediaPath +
         "\" ! oggdemux ! theoradec ! videoconvert ! video/x-raw,format=RGB ! fakesink sync=false";
-    const double before = benchratio::cpuSeconds(RUSAGE_CHILDREN);
-    for (auto _ : state) {
-        if (std::system(command.c_str()) != 0) {
-            state.SkipWithError("gst-launch-1.0 failed");
-            return;
-        }
-    }
-    benchratio::Session::noteCpu(state, "BM_GstLaunch", benchratio::cpuSeconds(RUSAGE_CHILDREN) - before);
+    if (!benchratio::runCommand(state, "BM_GstLaunch", command)) return;
     state.counters["fps"] = benchmark::Counter(static_cast<double>(frameCount),
                                                benchmark::Counter::kIsIterationInvariantRate);
 }

@@ -51,14 +51,8 @@ void noteCpu(benchmark::State& state, const char* name, double seconds) {
 }
 
 void runCommand(benchmark::State& state, const char* name, const std::string& command) {
-    const double before = cpuSeconds(RUSAGE_CHILDREN);
-    for (auto _ : state) {
-        if (std::system(command.c_str()) != 0) {
-            state.SkipWithError(("failed: " + command).c_str());
-            return;
-        }
-    }
-    noteCpu(state, name, cpuSeconds(RUSAGE_CHILDREN) - before);
+    if (benchratio::runCommand(state, name, command))
+        state.counters["fps"] = benchmark::Counter(kFrames, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_Ffmpeg(benchmark::State& state) {

@@ -47,6 +47,18 @@ double cpuSeconds(int who) {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+bool runCommand(benchmark::State& state, const std::string& name, const std::string& command) {
+    const double before = cpuSeconds(RUSAGE_CHILDREN);
+    for (auto _ : state) {
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError(("failed: " + command).c_str());
+            return false;
+        }
+    }
+    Session::noteCpu(state, name, cpuSeconds(RUSAGE_CHILDREN) - before);
+    return true;
+}
+
 Reporter::Reporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_None) {}
 
 void Reporter::ReportRuns(const std::vector<Run>& runs) {

@@ -38,6 +38,12 @@ constexpr double kNoGoal = -1.0;
 // children (RUSAGE_CHILDREN) so far.
 double cpuSeconds(int who);
 
+// Runs a shell command once per iteration of `state` and notes, under
+// `name`, the CPU seconds its processes used per iteration (see
+// Session::cpu). A failed run skips the benchmark with an error; returns
+// whether every run succeeded.
+bool runCommand(benchmark::State& state, const std::string& name, const std::string& command);
+
 // The console reporter that also keeps each benchmark's time per iteration.
 class Reporter : public benchmark::ConsoleReporter {
 public:

@@ -45,13 +45,8 @@ bool aviFailed(avi::File& file, const std::string& path, const char* step) {
 }  // namespace
 
 int convertThroughPlugin(const std::string& input, const std::string& output, const std::string& forced) {
-    std::unique_ptr<mmhost::FlowConverter> flow;
-    try {
-        flow = mmhost::FlowConverter::load(pluginDirectory());
-    } catch (const mmhost::HostError& failure) {
-        std::fprintf(stderr, "mmtool: %s\n", failure.what());
-        return 1;
-    }
+    const std::unique_ptr<mmhost::FlowConverter> flow = loadFlowConverter();
+    if (!flow) return 1;
     OpenedFile opened = openWithPlugin(input, forced);
     if (!opened.device) return 1;
     mmhost::Device& device = *opened.device;

@@ -77,13 +77,8 @@ int run(const FramesOptions& options) {
             return 1;
         }
     }
-    std::unique_ptr<mmhost::FlowConverter> flow;
-    try {
-        flow = mmhost::FlowConverter::load(pluginDirectory());
-    } catch (const mmhost::HostError& failure) {
-        std::fprintf(stderr, "mmtool: %s\n", failure.what());
-        return 1;
-    }
+    const std::unique_ptr<mmhost::FlowConverter> flow = loadFlowConverter();
+    if (!flow) return 1;
     OpenedFile opened = openWithPlugin(options.file, options.plugin);
     if (!opened.device) return 1;
     mmhost::Device& device = *opened.device;

@@ -31,6 +31,15 @@ std::shared_ptr<mmhost::Plugin> loadForced(const std::string& forced) {
 
 std::string pluginDirectory() { return selfDirectory() + "/../lib"; }
 
+std::unique_ptr<mmhost::FlowConverter> loadFlowConverter() {
+    try {
+        return mmhost::FlowConverter::load(pluginDirectory());
+    } catch (const mmhost::HostError& failure) {
+        std::fprintf(stderr, "mmtool: %s\n", failure.what());
+        return nullptr;
+    }
+}
+
 bool readable(const std::string& path) {
     // Non-blocking, so that a FIFO with no writer does not hang the check.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

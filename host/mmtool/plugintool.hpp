@@ -5,6 +5,7 @@
 // --plugin), opening a device on it, and printing what the device published
 // and posted.
 
+#include <host/lib/flowconvert.hpp>
 #include <host/lib/pluginhost.hpp>
 
 #include <cstdio>
@@ -20,6 +21,10 @@ bool readable(const std::string& path);
 
 // The folder the plugins are loaded from: <tool dir>/../lib.
 std::string pluginDirectory();
+
+// The video converter from the plugin folder; null after printing why to
+// stderr when it does not load.
+std::unique_ptr<mmhost::FlowConverter> loadFlowConverter();
 
 // A device opened on a file through a chosen plugin.
 struct OpenedFile {
