@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace qsVideoReader {
 
@@ -39,6 +40,25 @@ public:
     virtual bool isEndOfStream() = 0;                                            // 20
     virtual bool getOpenFlag() = 0;                                              // 21
     virtual VideoDataType getVideoDataType() = 0;                                // 22
+};
+
+// What a reader says without failing: a frame decoded from corrupt data, a
+// stream that ended short of what its index holds. `kind` is a failure-kind
+// name ("CorruptFrame", "FrameCountMismatch"), `text` says what, where and why.
+struct ReaderWarning {
+    std::string kind;
+    std::string text;
+};
+
+// A second face a reader may have, apart from IVideoReader so that interface's
+// slot order stays as it is. A device asks for it with dynamic_cast and posts
+// what it takes to its host as warning messages.
+class MM_EXPORT IReaderWarnings {
+public:
+    virtual ~IReaderWarnings() {}
+    // The warnings gathered since the last call, oldest first; they are
+    // forgotten once taken.
+    virtual std::vector<ReaderWarning> takeWarnings() = 0;
 };
 
 // Start time value meaning "no start time": only primes the next frame.

@@ -35,6 +35,14 @@ public:
     ~ErrorInfo() override {}
 };
 
+// A message of type "warning": the device goes on.
+class MM_EXPORT WarningInfo : public MessageInfo {
+public:
+    WarningInfo(std::string messageId, std::string messageText)
+        : MessageInfo("warning", std::move(messageId), std::move(messageText)) {}
+    ~WarningInfo() override {}
+};
+
 }  // namespace device
 }  // namespace kit
 }  // namespace asyncioplugin

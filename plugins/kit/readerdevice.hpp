@@ -181,6 +181,7 @@ public:
         } catch (...) {
             failure = std::current_exception();
         }
+        postReaderWarnings();
         if (failure) {
             Traits::OpenFailures::translate(failure, [&](const multimedia::common::exceptions::Exception& reported) {
                 if (errorOnInitFail) {
@@ -293,6 +294,7 @@ public:
         } catch (...) {
             readThrew = true;
         }
+        postReaderWarnings();
         // A read that threw is a failed read like one the reader marks: the
         // frame goes out with an infinite time and delivery ends with it.
         if (readThrew) {
@@ -313,6 +315,19 @@ public:
     }
 
 protected:
+    // Hands what the reader had to say (see IReaderWarnings) to the host.
+    void postReaderWarnings() {
+        auto* warnings = dynamic_cast<qsVideoReader::IReaderWarnings*>(reader.get());
+        if (warnings == nullptr) return;
+        try {
+            for (const qsVideoReader::ReaderWarning& w : warnings->takeWarnings()) {
+                reportWarning(w.kind, w.text, host);
+            }
+        } catch (...) {
+            // A warning that cannot be delivered must not fail the frame.
+        }
+    }
+
     // A device without an opened reader treats positioning as a failed read.
     void requireOpenReader() {
         if (!reader || !opened) throw qsVideoReader::ReadFailedException();

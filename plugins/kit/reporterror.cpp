@@ -24,6 +24,12 @@ void reportError(const multimedia::common::exceptions::Exception& failure,
     host->postMessage(message.release());
 }
 
+void reportWarning(const std::string& kind, const std::string& text, interfaces::device::IDeviceHost* host) {
+    if (host == nullptr) return;
+    auto message = std::make_unique<WarningInfo>(messageId(kind.c_str()), text);
+    host->postMessage(message.release());
+}
+
 }  // namespace device
 }  // namespace kit
 }  // namespace asyncioplugin

@@ -29,6 +29,10 @@ std::string messageId(const char* exceptionName);
 void reportError(const multimedia::common::exceptions::Exception& failure,
                  interfaces::device::IDeviceHost* host);
 
+// Posts a new WarningInfo with identifier messageId(kind) and `text`; dropped
+// with a null host.
+void reportWarning(const std::string& kind, const std::string& text, interfaces::device::IDeviceHost* host);
+
 }  // namespace device
 }  // namespace kit
 }  // namespace asyncioplugin
