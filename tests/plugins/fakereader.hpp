@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fake {
@@ -27,6 +28,7 @@ struct Script {
     std::function<void(std::size_t)> onRead;  // called with the frame index before copying
     std::function<void()> onGetDuration;      // throws to make publication fail
     int dataType = 3;
+    std::vector<qsVideoReader::ReaderWarning> pendingWarnings;  // taken by the next takeWarnings()
 };
 
 // What the readers made from one script did, shared with the test.
@@ -41,7 +43,7 @@ struct Journal {
     std::vector<bool> readLayouts;
 };
 
-class Reader final : public qsVideoReader::IVideoReader {
+class Reader final : public qsVideoReader::IVideoReader, public qsVideoReader::IReaderWarnings {
 public:
     Reader(std::shared_ptr<Script> script, std::shared_ptr<Journal> journal)
         : script_(std::move(script)), journal_(std::move(journal)) {
@@ -103,6 +105,10 @@ public:
     bool isEndOfStream() override { return eos_; }
     bool getOpenFlag() override { return openFlag_; }
     qsVideoReader::VideoDataType getVideoDataType() override { return static_cast<qsVideoReader::VideoDataType>(script_->dataType); }
+
+    std::vector<qsVideoReader::ReaderWarning> takeWarnings() override {
+        return std::exchange(script_->pendingWarnings, {});
+    }
 
     // Lets a test mark the next frame's time as a failed read.
     void setCurrentTime(double t) { current_ = t; }

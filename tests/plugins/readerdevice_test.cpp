@@ -395,6 +395,35 @@ TEST_F(ReaderDeviceTest, FailedReadsDeliverAClearedFrameAndEndDelivery) {
     expectFailedFrame(mmhost::BufferPtr(device.getData()));  // marked -inf
 }
 
+// What a reader says without failing reaches the host as warnings, each once,
+// in order, and the frame it came with is still delivered.
+TEST_F(ReaderDeviceTest, ReaderWarningsArePostedOnceAfterOpenAndAfterTheirFrame) {
+    gScript->frames = 2;
+    gScript->pendingWarnings = {{"FrameCountMismatch", "index holds 9 frames"}};
+    gScript->onRead = [](std::size_t index) {
+        if (index == 1) gScript->pendingWarnings.push_back({"CorruptFrame", "frame 1: bad Huffman code"});
+    };
+    PostedDevice device(&host);
+    initialize(device);
+    auto posted = host.take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].type, "warning");
+    EXPECT_EQ(posted[0].id, "multimedia:videofile:FrameCountMismatch");
+    EXPECT_EQ(posted[0].text, "index holds 9 frames");
+
+    device.start(OwnedProperties().list());
+    mmhost::BufferPtr f0(device.getData());
+    EXPECT_TRUE(host.take().empty());
+    mmhost::BufferPtr f1(device.getData());
+    ASSERT_NE(mmhost::asFrame(f1), nullptr);
+    EXPECT_DOUBLE_EQ(mmhost::asFrame(f1)->timestamp, 1 / 25.0);
+    posted = host.take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].id, "multimedia:videofile:CorruptFrame");
+    EXPECT_EQ(posted[0].text, "frame 1: bad Huffman code");
+    EXPECT_TRUE(device.isDataAvailable());
+}
+
 TEST_F(ReaderDeviceTest, AbsurdFrameSizesAreRefusedInsteadOfUnderAllocated) {
     gScript->width = std::size_t{1} << 40;
     gScript->height = std::size_t{1} << 30;
