@@ -9,6 +9,7 @@
 // readers decode in parallel and one reader shared by threads is used by one
 // thread at a time.
 #include "module.hpp"
+#include "samplecount.hpp"
 
 #include <avi/avifile.hpp>
 #include <common/avbuffer/blocksize.hpp>
@@ -124,6 +125,11 @@ std::shared_ptr<mmhost::Plugin> choosePlugin(const std::string& path) {
     throw KindError(first->kind(), path + ": no reader plugin opens the file (" + reasons + ")");
 }
 
+std::shared_ptr<mmhost::Plugin> loadPlugin(const std::string& plugin) {
+    return mmhost::Plugin::load(plugin.find('/') != std::string::npos ? plugin
+                                                                       : pluginDirectory() + "/lib" + plugin + ".so");
+}
+
 // Refuses a file that cannot be opened at all, with the system's reason.
 void requireReadable(const std::string& path) {
     // Non-blocking, so that a FIFO without a writer does not hang the check.
@@ -234,7 +240,9 @@ Frame toFrame(Delivered delivered) {
 
 class VideoReader {
 public:
-    VideoReader(const std::string& path, const std::string& layout) : path_(path) {
+    // `plugin`: empty to choose as the host does, else a plugin name such as
+    // "gstplugin" or the path of a plugin library, used without probing.
+    VideoReader(const std::string& path, const std::string& layout, const std::string& plugin) : path_(path) {
         if (layout != "interleaved" && layout != "planar") {
             throw py::value_error("layout must be \"interleaved\" or \"planar\", not \"" + layout + "\"");
         }
@@ -244,7 +252,7 @@ public:
             py::gil_scoped_release unlocked;
             requireReadable(path_);
             try {
-                plugin_ = choosePlugin(path_);
+                plugin_ = plugin.empty() ? choosePlugin(path_) : loadPlugin(plugin);
                 device_ = plugin_->createDevice();
             } catch (const mmhost::HostError& failure) {
                 throw KindError("PluginNotLoaded", failure.what());
@@ -310,7 +318,7 @@ public:
     }
 
     // The frame count: what the AVI index states, else counted by reading
-    // the file through once (remembered).
+    // the file through once, unless an iteration to the end has already.
     long length() {
         std::vector<PostedMessage> messages;
         {
@@ -320,13 +328,14 @@ public:
             if (count_) return *count_;
             count_ = statedCount();
             if (!count_) {
-                long counted = 0;
                 startFromBeginning();
-                while (fetch()) ++counted;
-                nextIndex_ = -1;
-                count_ = counted;
+                while (readNext()) {
+                }
             }
             messages = device_->messages().take();
+            for (const PostedMessage& message : messages) {
+                if (message.type == "error") count_.reset();  // the count is not known after all
+            }
         }
         deliverMessages(messages, path_);
         return *count_;
@@ -343,7 +352,12 @@ public:
             } else if (nextIndex_ != index) {
                 positionAt(index);
             }
-            return readNext();
+            std::optional<Delivered> delivered = readNext();
+            if (!delivered && index == 0 && count_ && *count_ > 0) {
+                throw KindError("ReadFailed", path_ + ": the reader delivered no frame from the start, though the "
+                                                      "file holds " + std::to_string(*count_));
+            }
+            return delivered;
         });
     }
 
@@ -490,6 +504,7 @@ private:
     }
 
     std::optional<long> statedCount() {
+        if (mmhost::extensionOf(path_) == "mj2") return isoVideoSampleCount(path_);
         if (mmhost::extensionOf(path_) != "avi") return std::nullopt;
         avi::File file;
         if (!file.openToGetInformation(path_.c_str()) || !file.hasVideo()) return std::nullopt;
@@ -504,6 +519,7 @@ private:
     void startFromBeginning() {
         start(std::nullopt);
         nextIndex_ = 0;
+        fromStart_ = true;
     }
 
     // Positions the device; a reader that refuses raises. The device posts
@@ -511,6 +527,7 @@ private:
     void start(std::optional<double> seconds) {
         pending_.reset();
         nextIndex_ = -1;
+        fromStart_ = false;
         try {
             device_->start(seconds, interleaved_);
         } catch (const qsVideoReader::SeekFailedException& failure) {
@@ -540,6 +557,8 @@ private:
         const long index = nextIndex_;
         BufferPtr buffer = fetch();
         if (!buffer) {
+            // A read from the first frame to the end has counted the frames.
+            if (fromStart_ && index >= 0 && !count_) count_ = index;
             nextIndex_ = -1;
             return std::nullopt;
         }
@@ -605,6 +624,8 @@ private:
     std::optional<long> count_;
     // The display number of the frame the device delivers next; -1 when not known.
     long nextIndex_ = -1;
+    // Whether the device has delivered every frame from the first on, in order.
+    bool fromStart_ = false;
     // A frame positionAt already took from the device: the next one to deliver.
     BufferPtr pending_;
     std::mutex mutex_;
@@ -667,12 +688,14 @@ void defineVideoReader(py::module_& m) {
 
     py::class_<VideoReader>(m, "VideoReader",
                             "A video file read frame by frame through the reader plugin chosen for it.")
-        .def(py::init([](const py::object& path, const std::string& layout) {
-                 return std::make_unique<VideoReader>(fspath(path), layout);
+        .def(py::init([](const py::object& path, const std::string& layout, const py::object& plugin) {
+                 return std::make_unique<VideoReader>(fspath(path), layout,
+                                                      plugin.is_none() ? std::string() : fspath(plugin));
              }),
-             py::arg("path"), py::arg("layout") = "interleaved",
+             py::arg("path"), py::arg("layout") = "interleaved", py::arg("plugin") = py::none(),
              "Opens `path` with the plugin that reads it. layout: \"interleaved\" (rows of pixels, the samples of "
-             "a pixel side by side) or \"planar\" (one column-major plane per channel, a Fortran-ordered array).")
+             "a pixel side by side) or \"planar\" (one column-major plane per channel, a Fortran-ordered array). "
+             "plugin: a plugin name such as \"gstplugin\" or a plugin library's path, to use that one.")
         .def_property_readonly("path", &VideoReader::path)
         .def_property_readonly("width", &VideoReader::width)
         .def_property_readonly("height", &VideoReader::height)
