@@ -7,6 +7,7 @@
 #include <avi/avifile.hpp>
 
 #include <pybind11/numpy.h>
+#include <pybind11/stl.h>
 
 #include <cstdint>
 #include <cstring>

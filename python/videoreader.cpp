@@ -368,7 +368,7 @@ public:
             positionAt(index);
             return readNext();
         });
-        if (!frame) throw py::index_error("frame " + std::to_string(index) + " is beyond the end of " + path_);
+        if (!frame) noFrame(index);
         return std::move(*frame);
     }
 
@@ -460,7 +460,7 @@ public:
         }
         deliverMessages(messages, path_);
         if (failure) throw *failure;
-        if (missing >= 0) throw py::index_error("frame " + std::to_string(missing) + " is beyond the end of " + path_);
+        if (missing >= 0) noFrame(missing);
         return *out;
     }
 
@@ -474,6 +474,15 @@ public:
     bool closed() const { return !device_; }
 
 private:
+    // No frame came for `index`: beyond the end, or a reader that lost its way.
+    [[noreturn]] void noFrame(long index) const {
+        if (count_ && index < *count_) {
+            throw KindError("SeekFailed", path_ + ": the reader found no frame " + std::to_string(index) + " of " +
+                                              std::to_string(*count_));
+        }
+        throw py::index_error("frame " + std::to_string(index) + " is beyond the end of " + path_);
+    }
+
     mmhost::Device& open() const {
         if (!device_) throw py::value_error("I/O operation on a closed VideoReader");
         return *device_;
