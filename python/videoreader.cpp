@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -550,8 +551,10 @@ private:
     BufferPtr fetch() {
         if (pending_) return std::move(pending_);
         if (!device_->isDataAvailable()) return nullptr;
+        const auto started = Clock::now();
         BufferPtr buffer = device_->getData();
         if (!buffer) return nullptr;
+        learn(frameSeconds_, started);
         const video::VideoFrame* frame = mmhost::asFrame(buffer);
         if (frame == nullptr) throw KindError("ReadFailed", path_ + ": the device delivered a buffer that is no frame");
         if (video::isFailedFrameTime(frame->timestamp)) {
@@ -584,16 +587,18 @@ private:
     // the frame rate: the seek aims at the middle of the frame's period, and
     // what the reader lands on is checked by the time it reports.
     void positionAt(long index) {
-        if (nextIndex_ >= 0 && index >= nextIndex_ && index - nextIndex_ <= kReadOn) {
+        if (nextIndex_ >= 0 && index >= nextIndex_ && index - nextIndex_ <= readOnLimit()) {
             while (nextIndex_ < index) {
                 if (!readNext()) return;
             }
             return;
         }
         if (frameRate_ > 0) {
+            const auto started = Clock::now();
             start((static_cast<double>(index) + 0.5) / frameRate_);
             BufferPtr first = fetch();
             if (!first) return;  // beyond the end: the next read finds nothing
+            learn(seekSeconds_, started);
             long landed = indexOfTime(mmhost::asFrame(first)->timestamp);
             if (landed == index) {
                 pending_ = std::move(first);
@@ -619,9 +624,25 @@ private:
         }
     }
 
-    // How far a reader reads on instead of seeking: a seek restarts decoding
-    // at a key frame, so a few frames ahead are cheaper to read.
+    // How far a reader reads on instead of seeking. A seek restarts decoding
+    // at a key frame (and a GStreamer pipeline flushes), so frames ahead are
+    // read on for as long as that costs less than a seek did so far.
+    long readOnLimit() const {
+        if (seekSeconds_ <= 0 || frameSeconds_ <= 0) return kReadOn;
+        return std::max(kReadOn, std::min(kMaxReadOn, static_cast<long>(seekSeconds_ / frameSeconds_)));
+    }
+
+    using Clock = std::chrono::steady_clock;
+    // A running average of the seconds one kind of step took.
+    static void learn(double& average, Clock::time_point started) {
+        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+        average = average > 0 ? 0.75 * average + 0.25 * seconds : seconds;
+    }
+
     static constexpr long kReadOn = 4;
+    static constexpr long kMaxReadOn = 250;
+    double seekSeconds_ = 0.0;   // positioning by a seek, with its first frame
+    double frameSeconds_ = 0.0;  // one frame read in order
 
     std::string path_;
     bool interleaved_ = true;
