@@ -606,7 +606,7 @@ private:
                 return;
             }
             // Landed early: read on to the frame.
-            while (landed >= 0 && landed < index && index - landed <= kReadOn) {
+            while (landed >= 0 && landed < index && index - landed <= kLandedShort) {
                 BufferPtr buffer = fetch();
                 if (!buffer) return;
                 landed = indexOfTime(mmhost::asFrame(buffer)->timestamp);
@@ -629,7 +629,7 @@ private:
     // read on for as long as that costs less than a seek did so far.
     long readOnLimit() const {
         if (seekSeconds_ <= 0 || frameSeconds_ <= 0) return kReadOn;
-        return std::max(kReadOn, std::min(kMaxReadOn, static_cast<long>(seekSeconds_ / frameSeconds_)));
+        return std::min(kMaxReadOn, static_cast<long>(seekSeconds_ / frameSeconds_));
     }
 
     using Clock = std::chrono::steady_clock;
@@ -639,7 +639,9 @@ private:
         average = average > 0 ? 0.75 * average + 0.25 * seconds : seconds;
     }
 
-    static constexpr long kReadOn = 4;
+    static constexpr long kReadOn = 1;  // until both costs are known
+    // How many frames short of its target a seek may land and be read on from.
+    static constexpr long kLandedShort = 4;
     static constexpr long kMaxReadOn = 250;
     double seekSeconds_ = 0.0;   // positioning by a seek, with its first frame
     double frameSeconds_ = 0.0;  // one frame read in order

@@ -188,12 +188,12 @@ def batch_access(path, picks, digests):
 def make_files(folder, scale):
     n = lambda frames: max(10, int(frames * scale))  # noqa: E731
     files = {
-        "MJPEG 1920x1080 AVI": ("mjpeg.avi", f"-f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v {n(60)} "
+        "MJPEG 1080p AVI": ("mjpeg.avi", f"-f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v {n(60)} "
                                              "-c:v mjpeg -pix_fmt yuvj420p -q:v 3"),
-        "Theora 640x480": ("theora.ogv", f"-f lavfi -i testsrc2=size=640x480:rate=25 -frames:v {n(250)} "
+        "Theora 480p": ("theora.ogv", f"-f lavfi -i testsrc2=size=640x480:rate=25 -frames:v {n(250)} "
                                          "-c:v libtheora -q:v 7 -g 50"),
         # No B-frames: their frame times are being reworked in the GStreamer reader.
-        "MPEG-4 640x480 AVI": ("mpeg4.avi", f"-f lavfi -i testsrc2=size=640x480:rate=25 -frames:v {n(250)} "
+        "MPEG-4 480p AVI": ("mpeg4.avi", f"-f lavfi -i testsrc2=size=640x480:rate=25 -frames:v {n(250)} "
                                             "-c:v mpeg4 -q:v 3 -bf 0 -g 50"),
     }
     made = {}
@@ -239,7 +239,7 @@ def main():
             batch_seconds, exact = batch_access(path, picks, digests["multimedia"])
             print(f"{label}: multimedia get_batch of the same frames in {batch_seconds:.3f} s, {exact} exact")
             rows.append((f"{label} random: OpenCV / ours get_batch", random_seconds["OpenCV"] / batch_seconds, None))
-            rows.append((f"{label} random: ours get_batch frames exact (of {len(picks)})", exact, len(picks)))
+            rows.append((f"{label} random: get_batch frames exact (of {len(picks)})", exact, len(picks)))
             rows.append((f"{label} random: PyAV / ours", random_seconds["PyAV"] / random_seconds["multimedia"], None))
     finally:
         shutil.rmtree(folder, ignore_errors=True)
