@@ -261,7 +261,8 @@ public:
             try {
                 success_ = device_->initialize(mmhost::toUtf16(path_));
             } catch (const std::exception& failure) {
-                throw refusal(plugin_->name(), failure);
+                const KindError why = refusal(plugin_->name(), failure);
+                throw KindError(why.kind(), path_ + ": " + why.what());
             }
             messages = device_->messages().take();
         }
@@ -272,6 +273,9 @@ public:
         height_ = static_cast<long>(outputs.get<double>("Height").value_or(0));
         channels_ = static_cast<long>(outputs.get<double>("NumColorChannels").value_or(0));
         frameRate_ = outputs.get<double>("FrameRate").value_or(0);
+        duration_ = outputs.get<double>("Duration").value_or(-1.0);
+        bitsPerPixel_ = static_cast<long>(outputs.get<double>("BitsPerPixel").value_or(0));
+        codec_ = mmhost::toUtf8(outputs.get<std::u16string>("VideoCodec").value_or(u""));
         if (!outputs.get<bool>("HasVideo").value_or(true) || width_ <= 0 || height_ <= 0 || channels_ <= 0) {
             throw KindError("NoVideo", path_ + ": the file holds no video");
         }
@@ -284,13 +288,9 @@ public:
     long height() const { return height_; }
     long channels() const { return channels_; }
     double frameRate() const { return frameRate_; }
-    double duration() const { return open().properties().get<double>("Duration").value_or(-1.0); }
-    long bitsPerPixel() const {
-        return static_cast<long>(open().properties().get<double>("BitsPerPixel").value_or(0));
-    }
-    std::string codec() const {
-        return mmhost::toUtf8(open().properties().get<std::u16string>("VideoCodec").value_or(u""));
-    }
+    double duration() const { return duration_; }
+    long bitsPerPixel() const { return bitsPerPixel_; }
+    const std::string& codec() const { return codec_; }
     std::string plugin() const { return plugin_->name(); }
     std::string layout() const { return interleaved_ ? "interleaved" : "planar"; }
 
@@ -653,6 +653,9 @@ private:
     bool success_ = false;
     long width_ = 0, height_ = 0, channels_ = 0;
     double frameRate_ = 0.0;
+    double duration_ = -1.0;
+    long bitsPerPixel_ = 0;
+    std::string codec_;
     std::optional<long> count_;
     // The display number of the frame the device delivers next; -1 when not known.
     long nextIndex_ = -1;
