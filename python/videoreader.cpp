@@ -406,7 +406,7 @@ public:
         std::optional<py::array> out;
         char* base = nullptr;
         std::size_t frameBytes = 0;
-        std::vector<py::ssize_t> frameShape, frameStrides;
+        std::vector<py::ssize_t> frameShape;
         std::vector<PostedMessage> messages;
         std::optional<KindError> failure;
         long missing = -1;
