@@ -1,12 +1,20 @@
 // A reader plugin for the Python tests, over a reader without a decoder: six
 // frames of 8x6 RGB, frame k filled with the value 16 + k. Reading frame 2
 // leaves a warning ("FileCorrupt") and frame 4 fails, as damaged files do.
-// Files named *.missing fail to open with NoVideo.
+// Files named *.missing fail to open with NoVideo. Reading a frame of a file
+// named *.gate waits (up to a minute, then fails) until the file NAME.open
+// exists, having made NAME.waiting: only a caller that lets other Python
+// threads run while a frame is read can open the gate.
 #include <plugins/kit/entrypoints.hpp>
 #include <plugins/kit/readerdevice.hpp>
 
+#include <chrono>
 #include <cstring>
+#include <fstream>
 #include <limits>
+#include <thread>
+
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -22,6 +30,7 @@ public:
 
     void open(const std::u16string& fileName, bool openFlag) override {
         openFlag_ = openFlag;
+        name_.assign(fileName.begin(), fileName.end());  // the tests' names are ASCII
         const std::u16string suffix = u".missing";
         if (fileName.size() >= suffix.size() && fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) == 0) {
             throw qsVideoReader::NoVideoException("the script has no video");
@@ -39,6 +48,7 @@ public:
         }
         const std::size_t index = next_++;
         current_ = static_cast<double>(index) / kRate;
+        if (endsWith(name_, ".gate") && !waitForGate()) current_ = std::numeric_limits<double>::infinity();
         if (index == 2) warnings_.push_back({"FileCorrupt", "frame 2 has damaged data"});
         if (index == 4) current_ = std::numeric_limits<double>::infinity();
         std::memset(destination, static_cast<int>(16 + index), kWidth * kHeight * 3);
@@ -68,6 +78,20 @@ public:
     }
 
 private:
+    static bool endsWith(const std::string& text, const std::string& suffix) {
+        return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    }
+
+    bool waitForGate() {
+        std::ofstream(name_ + ".waiting").put('1');
+        for (int tries = 0; tries < 6000; ++tries) {
+            if (::access((name_ + ".open").c_str(), F_OK) == 0) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    std::string name_;
     std::size_t next_ = 0;
     double current_ = 0.0;
     bool eos_ = false;
@@ -77,7 +101,7 @@ private:
 
 struct Traits : kit::DefaultReaderTraits {
     static constexpr const char* kRegistryKey = "Scripted";
-    static constexpr const char* kReadFormats[] = {"scripted", "missing"};
+    static constexpr const char* kReadFormats[] = {"scripted", "missing", "gate"};
     using OpenFailures = kit::CatchList<kit::Becomes<qsVideoReader::NoVideoException, ex::NoVideoException>,
                                         kit::Otherwise<ex::ReadFailedException>>;
     using ProbeFailures = OpenFailures;

@@ -2,7 +2,9 @@
 some array refers to it, read from several threads at once."""
 
 import gc
+import os
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -76,3 +78,20 @@ def test_readers_on_threads(media):
         t.join()
     shared.close()
     assert failures == []
+
+
+@pytest.mark.skipif(not os.environ.get("MM_SCRIPTED_PLUGIN"), reason="the scripted test plugin is built with the tests")
+def test_the_interpreter_runs_while_a_frame_is_read(tmp_path):
+    # The scripted reader holds frame 0 of a .gate file until this thread,
+    # which needs the interpreter, opens the gate.
+    gate = tmp_path / "clip.gate"
+    gate.write_bytes(b"")
+    reader = multimedia.VideoReader(str(gate), plugin=os.environ["MM_SCRIPTED_PLUGIN"])
+    got = []
+    worker = threading.Thread(target=lambda: got.append(reader[0]))
+    worker.start()
+    while not os.path.exists(str(gate) + ".waiting") and worker.is_alive():
+        time.sleep(0.01)
+    (tmp_path / "clip.gate.open").write_bytes(b"")
+    worker.join()
+    assert len(got) == 1 and got[0].array.max() == 16
