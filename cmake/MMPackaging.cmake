@@ -2,6 +2,7 @@
 #   libmultimedia0     the shared libraries and the plugins ("runtime")
 #   libmultimedia-dev  headers, the CMake package, pkg-config files ("dev")
 #   mmtool             the command-line tool ("mmtool")
+#   python3-multimedia the Python module, when it is built ("python")
 # Their dependencies on Debian's libraries come from dpkg-shlibdeps; those
 # between the three packages, and what the development files need at build
 # time, are stated here.
@@ -14,6 +15,9 @@ set(CPACK_PACKAGE_CONTACT "multimedia developers <multimedia@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "video and audio file input/output libraries")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_COMPONENTS_ALL runtime dev mmtool)
+if(TARGET multimedia)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
@@ -46,5 +50,14 @@ set(CPACK_COMPONENT_MMTOOL_DESCRIPTION
 set(CPACK_COMPONENT_MMTOOL_DEPENDS runtime)
 set(CPACK_DEBIAN_MMTOOL_PACKAGE_NAME mmtool)
 set(CPACK_DEBIAN_MMTOOL_PACKAGE_SECTION video)
+
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+  "Python 3 module multimedia: video frames read into NumPy arrays without a copy, AVI files read and written")
+set(CPACK_COMPONENT_PYTHON_DEPENDS runtime)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-multimedia)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+# The module is built for one Python version (its file name says which).
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+  "python3 (>= ${MM_PYTHON_VERSION}), python3 (<< ${MM_PYTHON_VERSION_MAJOR}.${MM_PYTHON_NEXT_MINOR}), python3-numpy")
 
 include(CPack)
