@@ -14,7 +14,11 @@ namespace detail {
 namespace {
 
 // A pixel as its three output bytes in the low 24 bits: blue, green, red.
-inline std::uint32_t rgb555(unsigned v) {
+// 5-6-5 pixels (bit-field RGB) keep six bits of green; as with 5-5-5, the
+// bits below each component's own are 0.
+template <bool k565>
+inline std::uint32_t rgb16(unsigned v) {
+    if (k565) return ((v & 0x1Fu) << 3) | (((v >> 5) & 0x3Fu) << 10) | (((v >> 11) & 0x1Fu) << 19);
     return ((v & 0x1Fu) << 3) | (((v >> 5) & 0x1Fu) << 11) | (((v >> 10) & 0x1Fu) << 19);
 }
 
@@ -46,23 +50,37 @@ inline unsigned load16(const std::uint8_t* p) {
 
 // ---- scalar rows ----
 
-// The pixels [0, x) of an 8-bit row, from the back, four at a time: the 12
-// bytes written start at or after the four indexes just read.
+inline void store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, 8); }
+
+// The pixels [0, x) of an 8-bit row, from the back, eight at a time. The
+// eight indexes are taken in one load before any output is written (their
+// 24 output bytes start at or after them); the outputs go out front to back
+// in pairs, each 8-byte store carrying two pixels and two bytes that the
+// next store overwrites. The last pair's store is moved two bytes back (it
+// repeats the green and red of the pixel before), so nothing past the eight
+// pixels, where later pixels already are, is touched.
 void palette8RowScalar(const std::uint8_t* src, std::uint8_t* dst, std::size_t x, const std::uint32_t* lut) {
-    for (; x % 4; --x) put3(dst + 3 * (x - 1), lut[src[x - 1]]);
-    for (; x >= 4; x -= 4) {
-        const std::uint32_t four = load32(src + x - 4);
-        put12(dst + 3 * (x - 4), lut[four & 0xFF], lut[(four >> 8) & 0xFF], lut[(four >> 16) & 0xFF],
-              lut[four >> 24]);
+    for (; x % 8; --x) put3(dst + 3 * (x - 1), lut[src[x - 1]]);
+    for (; x >= 8; x -= 8) {
+        std::uint64_t idx;
+        std::memcpy(&idx, src + x - 8, 8);
+        std::uint8_t* d = dst + 3 * (x - 8);
+        auto px = [&](int k) -> std::uint64_t { return lut[(idx >> (8 * k)) & 0xFF]; };
+        const std::uint64_t p5 = px(5);
+        store64(d, px(0) | px(1) << 24);
+        store64(d + 6, px(2) | px(3) << 24);
+        store64(d + 12, px(4) | p5 << 24);
+        store64(d + 16, (p5 >> 8) | (px(6) << 16) | (px(7) << 40));
     }
 }
 
-void rgb555RowScalar(const std::uint8_t* src, std::uint8_t* dst, std::size_t x) {
-    for (; x % 4; --x) put3(dst + 3 * (x - 1), rgb555(load16(src + 2 * (x - 1))));
+template <bool k565>
+void rgb16RowScalar(const std::uint8_t* src, std::uint8_t* dst, std::size_t x) {
+    for (; x % 4; --x) put3(dst + 3 * (x - 1), rgb16<k565>(load16(src + 2 * (x - 1))));
     for (; x >= 4; x -= 4) {
         const std::uint8_t* v = src + 2 * (x - 4);
-        put12(dst + 3 * (x - 4), rgb555(load16(v)), rgb555(load16(v + 2)), rgb555(load16(v + 4)),
-              rgb555(load16(v + 6)));
+        put12(dst + 3 * (x - 4), rgb16<k565>(load16(v)), rgb16<k565>(load16(v + 2)), rgb16<k565>(load16(v + 4)),
+              rgb16<k565>(load16(v + 6)));
     }
 }
 
@@ -104,10 +122,12 @@ constexpr Shuffle kPack32 = {{0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1
 
 // ---- SSSE3 rows ----
 
-__attribute__((target("ssse3"))) void rgb555RowSsse3(const std::uint8_t* src, std::uint8_t* dst, std::size_t w) {
+template <bool k565>
+__attribute__((target("ssse3"))) void rgb16RowSsse3(const std::uint8_t* src, std::uint8_t* dst, std::size_t w) {
     std::size_t x = w;
-    for (; x % 8; --x) put3(dst + 3 * (x - 1), rgb555(load16(src + 2 * (x - 1))));
+    for (; x % 8; --x) put3(dst + 3 * (x - 1), rgb16<k565>(load16(src + 2 * (x - 1))));
     const __m128i mask = _mm_set1_epi16(0xF8);
+    const __m128i greenMask = _mm_set1_epi16(k565 ? 0xFC : 0xF8);
     const __m128i bgLow = _mm_load_si128(reinterpret_cast<const __m128i*>(kBgLow.bytes));
     const __m128i redLow = _mm_load_si128(reinterpret_cast<const __m128i*>(kRedLow.bytes));
     const __m128i bgHigh = _mm_load_si128(reinterpret_cast<const __m128i*>(kBgHigh.bytes));
@@ -115,8 +135,8 @@ __attribute__((target("ssse3"))) void rgb555RowSsse3(const std::uint8_t* src, st
     for (; x >= 8; x -= 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * (x - 8)));
         const __m128i b = _mm_and_si128(_mm_slli_epi16(v, 3), mask);
-        const __m128i g = _mm_and_si128(_mm_srli_epi16(v, 2), mask);
-        const __m128i r = _mm_and_si128(_mm_srli_epi16(v, 7), mask);
+        const __m128i g = _mm_and_si128(_mm_srli_epi16(v, k565 ? 3 : 2), greenMask);
+        const __m128i r = _mm_and_si128(_mm_srli_epi16(v, k565 ? 8 : 7), mask);
         const __m128i bg = _mm_or_si128(b, _mm_slli_epi16(g, 8));
         const __m128i lo = _mm_or_si128(_mm_shuffle_epi8(bg, bgLow), _mm_shuffle_epi8(r, redLow));
         const __m128i hi = _mm_or_si128(_mm_shuffle_epi8(bg, bgHigh), _mm_shuffle_epi8(r, redHigh));
@@ -186,16 +206,18 @@ __attribute__((target("avx2"))) void palette8RowAvx2(const std::uint8_t* src, st
     }
 }
 
-__attribute__((target("avx2"))) void rgb555RowAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t w) {
+template <bool k565>
+__attribute__((target("avx2"))) void rgb16RowAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t w) {
     std::size_t x = w;
-    for (; x % 16; --x) put3(dst + 3 * (x - 1), rgb555(load16(src + 2 * (x - 1))));
+    for (; x % 16; --x) put3(dst + 3 * (x - 1), rgb16<k565>(load16(src + 2 * (x - 1))));
     const __m256i mask = _mm256_set1_epi16(0xF8);
+    const __m256i greenMask = _mm256_set1_epi16(k565 ? 0xFC : 0xF8);
     const __m256i bgLow = table(kBgLow), redLow = table(kRedLow), bgHigh = table(kBgHigh), redHigh = table(kRedHigh);
     for (; x >= 16; x -= 16) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * (x - 16)));
         const __m256i b = _mm256_and_si256(_mm256_slli_epi16(v, 3), mask);
-        const __m256i g = _mm256_and_si256(_mm256_srli_epi16(v, 2), mask);
-        const __m256i r = _mm256_and_si256(_mm256_srli_epi16(v, 7), mask);
+        const __m256i g = _mm256_and_si256(_mm256_srli_epi16(v, k565 ? 3 : 2), greenMask);
+        const __m256i r = _mm256_and_si256(_mm256_srli_epi16(v, k565 ? 8 : 7), mask);
         const __m256i bg = _mm256_or_si256(b, _mm256_slli_epi16(g, 8));
         const __m256i lo = _mm256_or_si256(_mm256_shuffle_epi8(bg, bgLow), _mm256_shuffle_epi8(r, redLow));
         const __m256i hi = _mm256_or_si256(_mm256_shuffle_epi8(bg, bgHigh), _mm256_shuffle_epi8(r, redHigh));
@@ -261,17 +283,32 @@ void paletteToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, 
     }
 }
 
-void rgb555ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, std::size_t inStride,
-                   std::size_t outStride, PixelIsa isa) {
+namespace {
+
+template <bool k565>
+void rgb16ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, std::size_t inStride,
+                  std::size_t outStride, PixelIsa isa) {
     for (std::size_t r = height; r-- > 0;) {
         const std::uint8_t* src = frame + r * inStride;
         std::uint8_t* dst = frame + r * outStride;
         switch (isa) {
-        case PixelIsa::Avx2: rgb555RowAvx2(src, dst, width); break;
-        case PixelIsa::Ssse3: rgb555RowSsse3(src, dst, width); break;
-        case PixelIsa::Scalar: rgb555RowScalar(src, dst, width); break;
+        case PixelIsa::Avx2: rgb16RowAvx2<k565>(src, dst, width); break;
+        case PixelIsa::Ssse3: rgb16RowSsse3<k565>(src, dst, width); break;
+        case PixelIsa::Scalar: rgb16RowScalar<k565>(src, dst, width); break;
         }
     }
+}
+
+}  // namespace
+
+void rgb555ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, std::size_t inStride,
+                   std::size_t outStride, PixelIsa isa) {
+    rgb16ToRgb24<false>(frame, width, height, inStride, outStride, isa);
+}
+
+void rgb565ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, std::size_t inStride,
+                   std::size_t outStride, PixelIsa isa) {
+    rgb16ToRgb24<true>(frame, width, height, inStride, outStride, isa);
 }
 
 void rgb32ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, std::size_t outStride,
