@@ -206,6 +206,84 @@ __attribute__((target("avx2"))) void palette8RowAvx2(const std::uint8_t* src, st
     }
 }
 
+// ---- AVX-512 VBMI rows ----
+
+// Sixty-four palette indexes go through byte permutes: one 256-entry table
+// per component (four registers of 64 entries, two two-register permutes
+// and a blend on the index's top bit), then the three component registers
+// are interleaved into 192 output bytes with two permutes per register.
+struct alignas(64) Perm64 {
+    std::uint8_t bytes[64];
+};
+
+// Output register `part` (bytes 64 part .. 64 part + 63 of 64 pixels): byte j
+// is component j % 3 (blue, green, red) of pixel j / 3. From blue and green
+// (the second register's entries from 64 on), and the red bytes' mask.
+constexpr Perm64 interleaveBlueGreen(int part) {
+    Perm64 p{};
+    for (int i = 0; i < 64; ++i) {
+        const int j = 64 * part + i, component = j % 3;
+        p.bytes[i] = static_cast<std::uint8_t>(component == 2 ? 0 : j / 3 + 64 * component);
+    }
+    return p;
+}
+constexpr Perm64 interleaveRed(int part) {
+    Perm64 p{};
+    for (int i = 0; i < 64; ++i) {
+        const int j = 64 * part + i;
+        p.bytes[i] = static_cast<std::uint8_t>(j % 3 == 2 ? j / 3 : 0);
+    }
+    return p;
+}
+constexpr std::uint64_t redBytes(int part) {
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 64; ++i)
+        if ((64 * part + i) % 3 == 2) mask |= std::uint64_t(1) << i;
+    return mask;
+}
+constexpr Perm64 kBlueGreen[3] = {interleaveBlueGreen(0), interleaveBlueGreen(1), interleaveBlueGreen(2)};
+constexpr Perm64 kRed[3] = {interleaveRed(0), interleaveRed(1), interleaveRed(2)};
+constexpr std::uint64_t kRedBytes[3] = {redBytes(0), redBytes(1), redBytes(2)};
+
+// The palette as three tables of 256 bytes: blue, green, red.
+struct alignas(64) PalettePlanes {
+    std::uint8_t component[3][256];
+};
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void palette8RowVbmi(const std::uint8_t* src,
+                                                                            std::uint8_t* dst, std::size_t w,
+                                                                            const std::uint32_t* lut,
+                                                                            const PalettePlanes& planes) {
+    // The pixels past the last whole block of 64 first (the row goes back
+    // to front), on the AVX2 path.
+    const std::size_t whole = w / 64 * 64;
+    if (whole < w) palette8RowAvx2(src + whole, dst + 3 * whole, w - whole, lut);
+    __m512i table[3][4];
+    for (int c = 0; c < 3; ++c)
+        for (int q = 0; q < 4; ++q) table[c][q] = _mm512_load_si512(planes.component[c] + 64 * q);
+    __m512i blueGreen[3], red[3];
+    for (int part = 0; part < 3; ++part) {
+        blueGreen[part] = _mm512_load_si512(kBlueGreen[part].bytes);
+        red[part] = _mm512_load_si512(kRed[part].bytes);
+    }
+    for (std::size_t x = whole; x >= 64; x -= 64) {
+        // All 64 indexes are in a register before any of their 192 output
+        // bytes (which start at or after them) is stored.
+        const __m512i idx = _mm512_loadu_si512(src + x - 64);
+        const __mmask64 high = _mm512_movepi8_mask(idx);
+        __m512i comp[3];
+        for (int c = 0; c < 3; ++c)
+            comp[c] = _mm512_mask_blend_epi8(high, _mm512_permutex2var_epi8(table[c][0], idx, table[c][1]),
+                                             _mm512_permutex2var_epi8(table[c][2], idx, table[c][3]));
+        std::uint8_t* d = dst + 3 * (x - 64);
+        for (int part = 0; part < 3; ++part) {
+            __m512i out = _mm512_permutex2var_epi8(comp[0], blueGreen[part], comp[1]);
+            out = _mm512_mask_permutexvar_epi8(out, kRedBytes[part], red[part], comp[2]);
+            _mm512_storeu_si512(d + 64 * part, out);
+        }
+    }
+}
+
 template <bool k565>
 __attribute__((target("avx2"))) void rgb16RowAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t w) {
     std::size_t x = w;
@@ -248,6 +326,9 @@ __attribute__((target("avx2"))) void rgb32RowAvx2(const std::uint8_t* src, std::
 bool pixelIsaSupported(PixelIsa isa) {
     __builtin_cpu_init();
     switch (isa) {
+    case PixelIsa::Avx512Vbmi:
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+               __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
     case PixelIsa::Scalar: return true;
     case PixelIsa::Ssse3: return __builtin_cpu_supports("ssse3");
     case PixelIsa::Avx2: return __builtin_cpu_supports("avx2");
@@ -256,6 +337,7 @@ bool pixelIsaSupported(PixelIsa isa) {
 }
 
 PixelIsa bestPixelIsa() {
+    if (pixelIsaSupported(PixelIsa::Avx512Vbmi)) return PixelIsa::Avx512Vbmi;
     if (pixelIsaSupported(PixelIsa::Avx2)) return PixelIsa::Avx2;
     if (pixelIsaSupported(PixelIsa::Ssse3)) return PixelIsa::Ssse3;
     return PixelIsa::Scalar;
@@ -265,6 +347,11 @@ void paletteToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, 
                     std::size_t inStride, std::size_t outStride, const std::uint32_t* lut, PixelIsa isa) {
     const unsigned perByte = 8 / bits;
     const unsigned mask = (1u << bits) - 1u;
+    PalettePlanes planes;
+    if (bits == 8 && isa == PixelIsa::Avx512Vbmi) {
+        for (int i = 0; i < 256; ++i)
+            for (int c = 0; c < 3; ++c) planes.component[c][i] = static_cast<std::uint8_t>(lut[i] >> (8 * c));
+    }
     for (std::size_t r = height; r-- > 0;) {
         const std::uint8_t* src = frame + r * inStride;
         std::uint8_t* dst = frame + r * outStride;
@@ -273,6 +360,8 @@ void paletteToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, 
                 const unsigned shift = 8 - bits - static_cast<unsigned>(x % perByte) * bits;
                 put3(dst + 3 * x, lut[(src[x / perByte] >> shift) & mask]);  // leftmost pixel in the high bits
             }
+        } else if (isa == PixelIsa::Avx512Vbmi) {
+            palette8RowVbmi(src, dst, width, lut, planes);
         } else if (isa == PixelIsa::Avx2) {
             palette8RowAvx2(src, dst, width, lut);
         } else if (isa == PixelIsa::Ssse3) {
@@ -292,6 +381,7 @@ void rgb16ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, st
         const std::uint8_t* src = frame + r * inStride;
         std::uint8_t* dst = frame + r * outStride;
         switch (isa) {
+        case PixelIsa::Avx512Vbmi:
         case PixelIsa::Avx2: rgb16RowAvx2<k565>(src, dst, width); break;
         case PixelIsa::Ssse3: rgb16RowSsse3<k565>(src, dst, width); break;
         case PixelIsa::Scalar: rgb16RowScalar<k565>(src, dst, width); break;
@@ -320,6 +410,7 @@ void rgb32ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, st
         const std::uint8_t* src = frame + rowStart;
         std::uint8_t* dst = frame + r * outStride;
         switch (isa) {
+        case PixelIsa::Avx512Vbmi:
         case PixelIsa::Avx2: rgb32RowAvx2(src, dst, pixels); break;
         case PixelIsa::Ssse3: rgb32RowSsse3(src, dst, pixels); break;
         case PixelIsa::Scalar: rgb32RowScalar(src, dst, 0, pixels); break;

@@ -16,7 +16,9 @@
 namespace avi {
 namespace detail {
 
-enum class PixelIsa { Scalar, Ssse3, Avx2 };
+// Avx512Vbmi: palette frames with byte permutes; the other conversions take
+// the AVX2 path there.
+enum class PixelIsa { Scalar, Ssse3, Avx2, Avx512Vbmi };
 
 // The best path this processor runs.
 PixelIsa bestPixelIsa();
