@@ -110,7 +110,7 @@ TEST(AviWriteRecording, OddFramesArePaddedAndFoundWithoutAnIndex) {
     EXPECT_EQ(flow.bytes, 17u + 20 + 21 + 3);
 }
 
-TEST(AviWriteRecording, KilledRecordingIsReadableUpToItsLastRefresh) {
+TEST(AviWriteRecording, KilledRecordingIsReadToItsLastWholeFrame) {
     if (!havePeers()) GTEST_SKIP() << "ffprobe or gst-launch-1.0 not installed";
     for (std::uint32_t wait : {30u, 400u}) {
         SCOPED_TRACE(wait);
