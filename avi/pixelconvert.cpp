@@ -195,10 +195,13 @@ __attribute__((target("avx2"))) void palette8RowAvx2(const std::uint8_t* src, st
     const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
     for (; x >= 8; x -= 8) {
         const std::uint8_t* s = src + x - 8;
-        __m256i px = _mm256_setr_epi32(static_cast<int>(lut[s[0]]), static_cast<int>(lut[s[1]]),
-                                       static_cast<int>(lut[s[2]]), static_cast<int>(lut[s[3]]),
-                                       static_cast<int>(lut[s[4]]), static_cast<int>(lut[s[5]]),
-                                       static_cast<int>(lut[s[6]]), static_cast<int>(lut[s[7]]));
+        // Pairs of pixels joined in general registers, so that only four
+        // values cross into the vector register (inserts are the costly part).
+        auto pair = [&](int k) {
+            return static_cast<long long>(lut[s[k]] | static_cast<std::uint64_t>(lut[s[k + 1]]) << 32);
+        };
+        __m256i px = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set_epi64x(pair(2), pair(0))),
+                                             _mm_set_epi64x(pair(6), pair(4)), 1);
         px = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(px, pack), join);
         std::uint8_t* d = dst + 3 * (x - 8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(px));
