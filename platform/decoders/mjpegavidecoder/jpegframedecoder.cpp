@@ -116,7 +116,7 @@ const StandardHuffmanTable& standardAcTable(int tableIndex) {
 }
 
 namespace {
-// libjpeg's message callback in place of its own (see State::install).
+// libjpeg's message callback in place of its own, set by the constructor.
 void noteMessage(j_common_ptr common, int level);
 }  // namespace
 
