@@ -245,7 +245,21 @@ bool File::hasAudio() const { return hasAudioStream; }
 std::uint32_t File::getVideoWidth() const { return static_cast<std::uint32_t>(bitmapHeader.width); }
 std::uint32_t File::getVideoHeight() const { return static_cast<std::uint32_t>(bitmapHeader.height); }
 std::uint16_t File::getVideoBitsPerPixel() const { return bitmapHeader.bitCount; }
-bool File::isVideoCompressed() { return bitmapHeader.compression != 0; }
+// 16- and 32-bit RGB stored with BI_BITFIELDS and the masks of plain RGB
+// (as capture tools write it) is uncompressed video like BI_RGB.
+bool File::isVideoCompressed() { return bitmapHeader.compression != 0 && !bitfieldsArePlainRgb(); }
+
+bool File::bitfieldsArePlainRgb() const {
+    if (bitmapHeader.compression != 3 || !hasColourMasks) return false;
+    const std::uint32_t r = colourMasks[0], g = colourMasks[1], b = colourMasks[2];
+    switch (bitmapHeader.bitCount) {
+    case 16: return b == 0x001F && ((r == 0x7C00 && g == 0x03E0) || (r == 0xF800 && g == 0x07E0));
+    case 32: return r == 0xFF0000 && g == 0x00FF00 && b == 0x0000FF;
+    default: return false;
+    }
+}
+
+bool File::isRgb565() const { return bitfieldsArePlainRgb() && bitmapHeader.bitCount == 16 && colourMasks[1] == 0x07E0; }
 
 std::string File::getVideoFourCC() {
     const std::uint32_t c = bitmapHeader.compression;
@@ -292,6 +306,16 @@ void File::resetAudio() {
 
 IndexSource File::getVideoIndexSource() const { return videoIndexSource; }
 IndexSource File::getAudioIndexSource() const { return audioIndexSource; }
+
+bool File::isVideoKeyFrame(long frame) const {
+    if (frame < 0 || static_cast<std::uint64_t>(frame) >= videoKeyFrames.size()) return false;
+    return videoKeyFrames[static_cast<std::size_t>(frame)];
+}
+
+bool File::isVideoFrameDropped(long frame) const {
+    if (frame < 0 || static_cast<std::uint64_t>(frame) >= videoIndex.size()) return false;
+    return videoIndex[static_cast<std::size_t>(frame)].size == 0;
+}
 
 // ---- reading helpers ----
 

@@ -255,6 +255,15 @@ struct FileState {
     IndexSource audioIndexSource = IndexSource::None;
     IndexSource pendingIndexSource = IndexSource::None;  // source of the entries being added
     std::uint64_t fileSize = 0;  // bytes in the open file, bounds every read
+    // One mark per video entry: false for a frame a standard index flags as
+    // not a key frame (bit 31 of its size).
+    std::vector<bool> videoKeyFrames;
+    // Dropped frames (video entries of size 0) show the picture of the
+    // entry named here; built on the first read of such a frame.
+    std::vector<std::size_t> pictureEntry;
+    // BI_BITFIELDS: the red, green and blue masks that follow the bitmap header.
+    std::uint32_t colourMasks[3] = {0, 0, 0};
+    bool hasColourMasks = false;
     // ---- end reading: extra fields ----
 
     // ---- writing: extra fields ----
@@ -325,6 +334,12 @@ public:
     void resetAudio();
     // Which index each stream's entries came from.
     IndexSource getVideoIndexSource() const;
+    // Whether frame `frame` is a key frame: false only for a frame an OpenDML
+    // standard index marks as not one (and for a number out of range).
+    bool isVideoKeyFrame(long frame) const;
+    // Whether frame `frame` is a dropped frame (a video chunk of no bytes):
+    // reading it delivers the picture shown before it.
+    bool isVideoFrameDropped(long frame) const;
     IndexSource getAudioIndexSource() const;
 
     // ---- reading frames and audio ----
@@ -438,6 +453,16 @@ private:
     std::uint64_t fileLength();
     std::uint64_t storedFrameLength();             // bytes of an uncompressed frame that reads deliver
     bool readFrameInto(char* buffer, long frame);  // false: nothing delivered
+    // The stored bytes [0, take) of a top-down frame of `rows` rows of `row`
+    // bytes at `position`, read straight into their bottom-up places.
+    bool readRowsReversed(std::uint64_t position, char* buffer, std::uint64_t take, std::uint64_t row,
+                          std::uint64_t rows);
+    // The entry whose picture frame n shows: n itself unless n is a dropped
+    // frame; SIZE_MAX when the stream holds no picture at all.
+    std::size_t pictureOf(std::uint64_t n);
+    // BI_BITFIELDS with the masks of plain 5-5-5, 5-6-5 or 8-8-8 RGB.
+    bool bitfieldsArePlainRgb() const;
+    bool isRgb565() const;
     // Whether the bytes a read takes from a scanned chunk are all in the file.
     bool chunkIsWhole(const char* id, std::uint64_t dataPos, std::uint32_t size);
     bool audioChunksUsedUp() const;

@@ -4,9 +4,14 @@
 #include <avi/bitmaprows.hpp>
 #include <avi/pixelconvert.hpp>
 
+#include <sys/uio.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace avi {
 
@@ -41,7 +46,9 @@ std::uint32_t File::getRawVideoFrameSize(long frame) {
     // An uncompressed frame is delivered at its stored length (which a
     // mislabelled chunk may not match); a compressed one is its chunk.
     if (!isVideoCompressed()) return static_cast<std::uint32_t>(storedFrameLength());
-    return videoIndex[static_cast<std::size_t>(frame)].size;
+    // A dropped frame delivers the chunk of the picture it shows.
+    const std::size_t shown = pictureOf(static_cast<std::uint64_t>(frame));
+    return shown == SIZE_MAX ? 0 : videoIndex[shown].size;
 }
 
 std::uint32_t File::getRGB24VideoFrameSize() {
@@ -83,6 +90,65 @@ std::uint64_t File::storedFrameLength() {
 
 // ---- frames ----
 
+std::size_t File::pictureOf(std::uint64_t n) {
+    if (videoIndex[static_cast<std::size_t>(n)].size != 0) return static_cast<std::size_t>(n);
+    if (pictureEntry.size() != videoIndex.size()) {
+        // A dropped frame shows the picture before it. One before the first
+        // picture shows that first picture: the stream holds nothing earlier
+        // to show, and a frame made up here (black, say) would be a picture
+        // the file never had.
+        constexpr std::size_t kNone = SIZE_MAX;
+        pictureEntry.assign(videoIndex.size(), kNone);
+        std::size_t last = kNone;
+        for (std::size_t k = 0; k < videoIndex.size(); ++k) {
+            if (videoIndex[k].size != 0) last = k;
+            pictureEntry[k] = last;
+        }
+        std::size_t first = kNone;
+        for (std::size_t k = videoIndex.size(); k-- > 0;) {
+            if (videoIndex[k].size != 0) first = k;
+            if (pictureEntry[k] == kNone) pictureEntry[k] = first;
+        }
+    }
+    return pictureEntry[static_cast<std::size_t>(n)];
+}
+
+bool File::readRowsReversed(std::uint64_t position, char* buffer, std::uint64_t take, std::uint64_t row,
+                            std::uint64_t rows) {
+    const int fd = stream.descriptor();
+    if (fd < 0 || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - take) return false;
+    // Stored byte o of row o / row lands in the mirrored row; bytes past the
+    // last whole row stay where they are.
+    auto place = [&](std::uint64_t o, std::uint64_t end, char*& dst) {
+        const std::uint64_t r = o / row;
+        if (r >= rows) {
+            dst = buffer + o;
+            return end - o;
+        }
+        dst = buffer + (rows - 1 - r) * row + o % row;
+        return std::min(row - o % row, end - o);
+    };
+    // As many rows per call as the kernel takes (IOV_MAX is 1024 on Linux):
+    // one call for any common frame height.
+    constexpr int kBatch = 1024;
+    iovec parts[kBatch];
+    std::uint64_t done = 0;
+    while (done < take) {
+        int n = 0;
+        for (std::uint64_t o = done; n < kBatch && o < take; ++n) {
+            char* dst = nullptr;
+            const std::uint64_t len = place(o, take, dst);
+            parts[n] = iovec{dst, static_cast<std::size_t>(len)};
+            o += len;
+        }
+        const ssize_t got = ::preadv(fd, parts, n, static_cast<off_t>(position + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        done += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
 bool File::readFrameInto(char* buffer, long frame) {
     clearError();
     if (videoIndex.empty()) {
@@ -99,20 +165,42 @@ bool File::readFrameInto(char* buffer, long frame) {
             return false;
         n = static_cast<std::uint64_t>(frame);
     }
-    const IndexEntry& e = videoIndex[static_cast<std::size_t>(n)];
+    // A dropped frame is read as the picture it shows.
+    const std::size_t shown = pictureOf(n);
+    if (shown == SIZE_MAX) {
+        setError(errors::VIDEO_CHUNKS_MISSING);  // only dropped frames: no picture at all
+        return false;
+    }
+    const IndexEntry& e = videoIndex[shown];
     const bool compressed = isVideoCompressed();
     // A compressed frame is its chunk; an uncompressed one is the stored
     // frame length, taken only from its own chunk (a short chunk is
     // completed with zeros, never with the next chunk's bytes).
     const std::uint64_t length = compressed ? e.size : storedFrameLength();
     const std::uint64_t take = compressed ? length : std::min<std::uint64_t>(length, e.size);
-    // One positioned read straight into the caller's buffer.
-    if (!readExact(e.base + e.offset, buffer, static_cast<std::size_t>(take))) {
-        setError(errors::FREAD_FAILED);
-        return false;
+    const std::uint64_t rows = getVideoHeight();
+    const std::uint64_t row = rows ? length / rows : 0;
+    if (topDownFrames && !compressed && rows >= 2 && row != 0) {
+        // One positioned read with the rows in reverse order, straight into
+        // the caller's buffer: no second pass to turn the frame over.
+        if (!readRowsReversed(e.base + e.offset, buffer, take, row, rows)) {
+            setError(errors::FREAD_FAILED);
+            return false;
+        }
+        for (std::uint64_t o = take; o < length;) {
+            const std::uint64_t r = o / row;
+            const std::uint64_t len = r < rows ? std::min(row - o % row, length - o) : length - o;
+            std::memset(r < rows ? buffer + (rows - 1 - r) * row + o % row : buffer + o, 0, len);
+            o += len;
+        }
+    } else {
+        // One positioned read straight into the caller's buffer.
+        if (!readExact(e.base + e.offset, buffer, static_cast<std::size_t>(take))) {
+            setError(errors::FREAD_FAILED);
+            return false;
+        }
+        if (take < length) std::memset(buffer + take, 0, length - take);
     }
-    if (take < length) std::memset(buffer + take, 0, length - take);
-    if (topDownFrames && !compressed) convertFrameToBottomUp(buffer);
     if (frame == INVALID_FRAME_INDEX) ++videoFramesRead;
     return true;
 }
@@ -212,7 +300,8 @@ void File::indexedToRgb24(char* buffer) {
 
 void File::rgb555ToRgb24WPad(char* buffer) {
     const std::uint64_t w = getVideoWidth(), h = getVideoHeight();
-    detail::rgb555ToRgb24(reinterpret_cast<std::uint8_t*>(buffer), w, h, 2 * w + getRgb555PadLength(),
+    // Bit-field RGB of 5-6-5 comes this way too: the same walk, six bits of green.
+    (isRgb565() ? detail::rgb565ToRgb24 : detail::rgb555ToRgb24)(reinterpret_cast<std::uint8_t*>(buffer), w, h, 2 * w + getRgb555PadLength(),
                           3 * w + getRgb24PadLength(), detail::bestPixelIsa());
 }
 

@@ -279,6 +279,14 @@ void File::parseVideoStreamFormat(char* data, unsigned long length) {
     b.yPelsPerMeter = r.i32le();
     b.clrUsed = r.u32le();
     b.clrImportant = r.u32le();
+    // BI_BITFIELDS: the three colour masks follow the header. They are not
+    // colours, and a palette (none for 16 and 32 bits) would follow them.
+    constexpr std::uint32_t kBitfields = 3;
+    if (b.compression == kBitfields && length >= 52) {
+        for (std::uint32_t& mask : colourMasks) mask = r.u32le();
+        hasColourMasks = true;
+        length -= 12;
+    }
     if (length > 40) {
         colormap.clear();
         const std::size_t entries = (length - 40) / 4;

@@ -28,6 +28,17 @@ constexpr unsigned kMaxIndexDepth = 1;
 bool isVideoType(const char* id) { return id[2] == 'd' && (id[3] == 'b' || id[3] == 'c'); }
 bool isAudioType(const char* id) { return id[2] == 'w' && id[3] == 'b'; }
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// What a movi list holds: stream data ("00dc", "01wb", ...), standard
+// indexes ("ix00"), JUNK and LIST (rec groups).
+bool isMoviChunkId(const char* id) {
+    if (isDigit(id[0]) && isDigit(id[1]) && isLetter(id[2]) && isLetter(id[3])) return true;
+    if (id[0] == 'i' && id[1] == 'x' && isDigit(id[2]) && isDigit(id[3])) return true;
+    return std::memcmp(id, "JUNK", 4) == 0 || std::memcmp(id, "LIST", 4) == 0;
+}
+
 }  // namespace
 
 // ---- storing entries ----
@@ -47,6 +58,7 @@ void File::addIndexEntry(char const* id, unsigned int offset, unsigned int size,
     const IndexEntry entry{offset, size, static_cast<std::uint64_t>(base)};
     if (video) {
         videoIndex.push_back(entry);
+        videoKeyFrames.push_back(true);
         mainHeader.totalFrames = static_cast<std::uint32_t>(videoIndex.size());
         if (videoFrameSize == 0) videoFrameSize = size;
         if (videoIndexSource == IndexSource::None) videoIndexSource = pendingIndexSource;
@@ -63,23 +75,22 @@ void File::addIndexEntry(unsigned int id, unsigned int offset, unsigned int size
 
 void File::addIndexEntry(unsigned long stream, unsigned int id, unsigned int offset, unsigned int size,
                          unsigned long base) {
-    // From idx1 and standard indexes: a video size of 0 (a dropped frame) or
-    // with bit 31 (not a key frame) cannot be delivered as a frame. Only a
-    // video stream is checked: in an audio-only file the unset video stream
+    // From idx1 and standard indexes (the latter with their key-frame bit
+    // already taken off): a video size of 2^31 - 1 or more is no frame. A size
+    // of 0 is a dropped frame, kept so that every frame keeps its time. Only
+    // a video stream is checked: in an audio-only file the unset video stream
     // number would otherwise catch the audio entries.
-    if (hasVideoStream && stream == videoStreamIndex && (size == 0 || size >= 0x7FFFFFFFu)) {
+    if (hasVideoStream && stream == videoStreamIndex && size >= 0x7FFFFFFFu) {
         setError(errors::BAD_VIDEO_ENTRY_SIZE);
         return;
     }
     addIndexEntry(id, offset, size, base);
 }
 
-void File::addIndexEntry(unsigned long stream, char const* id, unsigned int offset, unsigned int size,
+void File::addIndexEntry(unsigned long, char const* id, unsigned int offset, unsigned int size,
                          unsigned long base) {
-    if (hasVideoStream && stream == videoStreamIndex && size == 0) {
-        setError(errors::BAD_VIDEO_ENTRY_SIZE);
-        return;
-    }
+    // A chunk found by the walk is in the file whatever its size; one of 0
+    // bytes is a dropped frame.
     addIndexEntry(id, offset, size, base);
 }
 
@@ -222,11 +233,16 @@ void File::parseOpenDMLStandardIndex(unsigned long stream, aviindex_chunk const&
     r.u32le();  // reserved
     const std::uint64_t held = r.remaining() / 8;
     const std::uint64_t count = head.entriesInUse < held ? head.entriesInUse : held;
+    // Bit 31 of a size marks a frame that is not a key frame; the size is
+    // the rest.
+    constexpr std::uint32_t kNotKeyFrame = 0x80000000u;
     for (std::uint64_t k = 0; k < count; ++k) {
         const std::uint32_t offset = r.u32le();
-        const std::uint32_t size = r.u32le();
-        addIndexEntry(stream, head.chunkId, offset, size, static_cast<unsigned long>(base));
+        const std::uint32_t field = r.u32le();
+        const std::size_t before = videoIndex.size();
+        addIndexEntry(stream, head.chunkId, offset, field & ~kNotKeyFrame, static_cast<unsigned long>(base));
         if (errorCode) return;
+        if (videoIndex.size() > before) videoKeyFrames.back() = (field & kNotKeyFrame) == 0;
     }
 }
 
@@ -262,7 +278,13 @@ void File::buildLegacyIndex(char const* chunkId) {
         setError(errors::FREAD_FAILED);
         return;
     }
-    const std::uint64_t listEnd = moviPos + evenSize(ByteReader(head, 4).u32le());
+    const std::uint64_t declaredEnd = moviPos + evenSize(ByteReader(head, 4).u32le());
+    // A recording that was never closed (no idx1, the file longer than its
+    // RIFF chunk says) has its sizes from the writer's last refresh; the
+    // chunks written after it are whole in the file all the same. The walk
+    // goes on past the list's stated end for as long as it meets movi chunks.
+    const bool neverClosed = idx1Pos == 0 && riffFileSize < fileSize && declaredEnd <= riffFileSize;
+    const std::uint64_t listEnd = neverClosed ? fileSize : declaredEnd;
     const unsigned stream =
         streamNumberOfChunkId(std::string(chunkId, 2), audioStreamIndex, videoStreamIndex);
     // Video chunks are tagged "db" or "dc" whatever the compression.
@@ -270,14 +292,16 @@ void File::buildLegacyIndex(char const* chunkId) {
     pendingIndexSource = IndexSource::Scan;
     std::uint64_t pos = moviPos + 4;
     while (pos < listEnd) {
+        const bool pastStatedEnd = pos >= declaredEnd;
         if (!readExact(pos, head, 8)) {
-            setError(errors::VIDEO_CHUNKS_MISSING);
+            if (!pastStatedEnd) setError(errors::VIDEO_CHUNKS_MISSING);
             break;
         }
         ByteReader r(head, 8);
         char id[4];
         r.fourcc(id);
         const std::uint32_t size = r.u32le();
+        if (pastStatedEnd && !isMoviChunkId(id)) break;
         const std::uint64_t data = pos + 8;
         char listType[4];
         // "rec " groups hold data chunks: step into them rather than over.
@@ -290,8 +314,9 @@ void File::buildLegacyIndex(char const* chunkId) {
                                  : std::memcmp(id, chunkId, 4) == 0;
         if (match) {
             // The file ends inside this chunk: what follows was never written.
+            // (Past the stated end that is where the recording was cut.)
             if (!chunkIsWhole(id, data, size)) {
-                setError(errors::VIDEO_CHUNKS_MISSING);
+                if (!pastStatedEnd) setError(errors::VIDEO_CHUNKS_MISSING);
                 break;
             }
             const std::uint32_t offset = boost::numeric_cast<std::uint32_t>(data - moviPos);

@@ -16,7 +16,9 @@
 namespace avi {
 namespace detail {
 
-enum class PixelIsa { Scalar, Ssse3, Avx2 };
+// Avx512Vbmi: palette frames with byte permutes; the other conversions take
+// the AVX2 path there.
+enum class PixelIsa { Scalar, Ssse3, Avx2, Avx512Vbmi };
 
 // The best path this processor runs.
 PixelIsa bestPixelIsa();
@@ -28,6 +30,9 @@ void paletteToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, 
                     std::size_t inStride, std::size_t outStride, const std::uint32_t* lut, PixelIsa isa);
 // 16-bit 5-5-5 frames.
 void rgb555ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, std::size_t inStride,
+                   std::size_t outStride, PixelIsa isa);
+// 16-bit 5-6-5 frames (bit-field RGB).
+void rgb565ToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, std::size_t inStride,
                    std::size_t outStride, PixelIsa isa);
 // 32-bit frames (rows of 4 x width bytes); only the first `stored` bytes of
 // the frame hold pixels, and only those are converted.

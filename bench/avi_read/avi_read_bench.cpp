@@ -1,6 +1,8 @@
 // avi::File read speed on 640x480 files in the page cache, printed as ratios
 // to baselines measured in the same run:
-//   raw frame reads (sequential, random)    vs pread() of the same bytes
+//   raw frame reads (sequential, random)    vs pread() of the same bytes, on
+//                                           bottom-up and top-down (negative
+//                                           height, FFmpeg's default) files
 //   RGB24 conversion of 8/16/32-bit frames  vs memcpy() of the 24-bit output
 // Goals: raw reads at least 0.95 of pread; a conversion (its read time taken
 // out) at most 3x the memcpy of its output.
@@ -36,13 +38,15 @@ std::map<int, Sample>& samples() {
     return s;
 }
 
-const Sample& sample(int bits) {
+// A sample by depth; a negative key is the same depth with top-down rows.
+const Sample& sample(int key) {
     auto& all = samples();
-    auto it = all.find(bits);
+    auto it = all.find(key);
     if (it != all.end()) return it->second;
+    const int bits = key < 0 ? -key : key;
     avitest::AviRecipe recipe;
     recipe.width = kWidth;
-    recipe.height = kHeight;
+    recipe.height = key < 0 ? -kHeight : kHeight;
     recipe.bits = static_cast<std::uint16_t>(bits);
     const std::size_t stride = static_cast<std::size_t>((kWidth * bits + 31) / 32 * 4);
     std::mt19937 rng(bits);
@@ -52,11 +56,11 @@ const Sample& sample(int bits) {
     recipe.frames.assign(kFrames, frame);
     const avitest::Built built = avitest::buildAvi(recipe);
     Sample s;
-    s.path = "/tmp/avi_read_bench." + std::to_string(::getpid()) + "." + std::to_string(bits) + ".avi";
+    s.path = "/tmp/avi_read_bench." + std::to_string(::getpid()) + "." + std::to_string(key) + ".avi";
     avitest::writeFile(s.path, built.bytes);
     for (auto p : built.videoChunkPos) s.dataPos.push_back(p + 8);
     s.frameBytes = frame.size();
-    return all.emplace(bits, std::move(s)).first->second;
+    return all.emplace(key, std::move(s)).first->second;
 }
 
 std::vector<long> order(bool random) {
@@ -133,6 +137,10 @@ void registerAll() {
     reg("pread/random/24", [](benchmark::State& s) { BM_pread(s, 24, true); });
     reg("readVideoFrame/seq/24", [](benchmark::State& s) { BM_readVideoFrame(s, 24, false); });
     reg("readVideoFrame/random/24", [](benchmark::State& s) { BM_readVideoFrame(s, 24, true); });
+    reg("pread/seq/24td", [](benchmark::State& s) { BM_pread(s, -24, false); });
+    reg("pread/random/24td", [](benchmark::State& s) { BM_pread(s, -24, true); });
+    reg("readVideoFrame/seq/24td", [](benchmark::State& s) { BM_readVideoFrame(s, -24, false); });
+    reg("readVideoFrame/random/24td", [](benchmark::State& s) { BM_readVideoFrame(s, -24, true); });
     reg("memcpy/rgb24", BM_memcpyRgb24);
     for (int bits : {8, 16, 32}) {
         const std::string b = std::to_string(bits);
@@ -153,6 +161,10 @@ int main(int argc, char** argv) {
     constexpr auto cpu = benchratio::Reporter::Timer::Cpu;
     session.speed("readVideoFrame sequential 24-bit / pread", "readVideoFrame/seq/24", "pread/seq/24", 0.95, cpu);
     session.speed("readVideoFrame random 24-bit / pread", "readVideoFrame/random/24", "pread/random/24", 0.95, cpu);
+    session.speed("readVideoFrame sequential 24-bit top-down / pread", "readVideoFrame/seq/24td", "pread/seq/24td", 0.95,
+                  cpu);
+    session.speed("readVideoFrame random 24-bit top-down / pread", "readVideoFrame/random/24td", "pread/random/24td",
+                  0.95, cpu);
     for (int bits : {8, 16, 32}) {
         const std::string b = std::to_string(bits);
         const double total = t("readRGB24VideoFrame/seq/" + b);

@@ -8,6 +8,7 @@
 #include <avi/avifile.hpp>
 #include <host/lib/flowconvert.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +34,22 @@ void toStoredFrame(const unsigned char* rgb, std::uint64_t width, std::uint64_t 
             out[3 * x + 2] = static_cast<char>(in[3 * x]);
         }
     }
+}
+
+// How many frames the output needs before this one so that it is shown at
+// its own time: its time in periods, less the frames written so far. A
+// frame without a usable time (a failed read) goes right after the last;
+// so does one that comes early. The fill stops at the stated duration, so
+// a wild time cannot make the output grow without end.
+std::uint64_t framesBefore(const mmhost::FlowFrame& frame, double frameRate, std::uint64_t written,
+                           double expectedFrames) {
+    const double place = frame.timestamp * frameRate;
+    if (frame.failed || !std::isfinite(place) || place < 0) return 0;
+    double target = std::floor(place + 0.5);
+    const double limit = expectedFrames > 0 ? std::ceil(expectedFrames) : written + 10 * 60 * frameRate;
+    if (target > limit) target = std::max(limit, static_cast<double>(written));
+    const double missing = target - static_cast<double>(written);
+    return missing > 0 ? static_cast<std::uint64_t>(missing) : 0;
 }
 
 bool aviFailed(avi::File& file, const std::string& path, const char* step) {
@@ -72,6 +89,7 @@ int convertThroughPlugin(const std::string& input, const std::string& output, co
     }
 
     std::uint64_t frames = 0;
+    std::uint64_t repeated = 0;
     std::uint64_t failedReads = 0;
     std::uint64_t width = 0;
     std::uint64_t height = 0;
@@ -112,14 +130,30 @@ int convertThroughPlugin(const std::string& input, const std::string& output, co
                 break;
             }
             if (pixels.failed) ++failedReads;  // delivered cleared; kept to keep the timing
-            toStoredFrame(pixels.pixels.get(), width, height, stored);
-            out.writeVideoFrame(stored.data(), static_cast<unsigned>(stored.size()));
-            if (aviFailed(out, output, "writing a frame")) {
+            // The AVI shows frame n at n periods: a frame that comes later
+            // than its place (a gap in the source's frame times, a stream
+            // that starts late) is preceded by repeats of the picture before
+            // it (of itself, before the first), so that it keeps its time.
+            const std::uint64_t repeats = framesBefore(pixels, frameRate, frames, expected);
+            auto write = [&](std::uint64_t times) {
+                for (std::uint64_t k = 0; k < times; ++k) {
+                    out.writeVideoFrame(stored.data(), static_cast<unsigned>(stored.size()));
+                    if (aviFailed(out, output, "writing a frame")) return false;
+                    ++frames;
+                    progress.update(frames);
+                }
+                return true;
+            };
+            if (frames > 0 && !write(repeats)) {
                 status = 1;
                 break;
             }
-            ++frames;
-            progress.update(frames);
+            toStoredFrame(pixels.pixels.get(), width, height, stored);
+            if ((frames == 0 && !write(repeats)) || !write(1)) {
+                status = 1;
+                break;
+            }
+            repeated += repeats;
         }
         out.close();
     } catch (const std::exception& failure) {
@@ -143,6 +177,10 @@ int convertThroughPlugin(const std::string& input, const std::string& output, co
                     static_cast<unsigned long long>(frames), static_cast<unsigned long long>(width),
                     static_cast<unsigned long long>(height), frameRate, input.c_str(), opened.plugin->name().c_str(),
                     output.c_str());
+        if (repeated != 0) {
+            std::printf("%llu frames repeat the picture before them, to keep the source's frame times\n",
+                        static_cast<unsigned long long>(repeated));
+        }
         if (failedReads != 0) {
             std::printf("%llu frames could not be decoded and were written black\n",
                         static_cast<unsigned long long>(failedReads));

@@ -30,13 +30,13 @@ std::vector<std::uint8_t> convert(std::vector<std::uint8_t> frame, std::size_t w
 
 TEST(AviPixels, SimdPathsMatchTheScalarPath) {
     std::vector<PixelIsa> paths;
-    for (PixelIsa isa : {PixelIsa::Ssse3, PixelIsa::Avx2})
+    for (PixelIsa isa : {PixelIsa::Ssse3, PixelIsa::Avx2, PixelIsa::Avx512Vbmi})
         if (avi::detail::pixelIsaSupported(isa)) paths.push_back(isa);
     if (paths.empty()) GTEST_SKIP() << "no SIMD path on this processor";
     std::mt19937 rng(5);
     std::vector<std::size_t> widths;
     for (std::size_t w = 1; w <= 41; ++w) widths.push_back(w);
-    widths.insert(widths.end(), {64, 643});
+    widths.insert(widths.end(), {64, 127, 128, 643});
     for (unsigned bits : {2u, 4u, 8u, 16u, 32u})
         for (std::size_t paletteSize : {2u, 16u, 201u, 256u}) {
             if (bits > 8 && paletteSize != 2) continue;

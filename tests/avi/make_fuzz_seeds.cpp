@@ -57,6 +57,32 @@ int main(int argc, char** argv) {
         s.frames = {"abc", "defgh"};
         return s;
     }());
+    put("dropped-frames-idx1", [] {
+        AviRecipe s = withAudio(video(4, -2, 24, 3, Index::Idx1), 4, 8);
+        s.frames.insert(s.frames.begin(), "");
+        s.frames.insert(s.frames.begin() + 2, "");
+        return s;
+    }());
+    put("dropped-frames-noindex", [] {
+        AviRecipe s = video(3, 2, 24, 2, Index::None);
+        s.frames.push_back("");
+        return s;
+    }());
+    {
+        // The second and third frames flagged as not key frames (bit 31 of their size).
+        avitest::Built b = avitest::buildAvi(video(3, 2, 24, 3, Index::OpenDMLStandard));
+        for (int k : {1, 2}) {
+            const std::size_t sizeField = b.indxPos[0] + 8 + 24 + 8 * static_cast<std::size_t>(k) + 4;
+            avitest::put32(b.bytes, sizeField, avitest::get32(b.bytes, sizeField) | 0x80000000u);
+        }
+        avitest::writeFile(dir + "/nonkey-standard.avi", b.bytes);
+    }
+    put("bitfields-565", [] {
+        AviRecipe s = video(5, 3, 16, 2, Index::Idx1);
+        s.compression = 3;
+        s.palette = avitest::u32(0xF800) + avitest::u32(0x07E0) + avitest::u32(0x001F);
+        return s;
+    }());
     put("audio-only", [] {
         AviRecipe s;
         s.hasVideo = false;

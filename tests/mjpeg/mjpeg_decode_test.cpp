@@ -274,7 +274,10 @@ struct Interlaced {
     std::vector<Bytes> expected;  // per frame, from libjpeg's decode of each field
 };
 
-Interlaced interlacedFile(const std::string& name, int width, int height, std::uint8_t polarity) {
+// dropped: an empty chunk (a dropped frame) after the first frame and one at
+// the end, as capture tools and FFmpeg write them.
+Interlaced interlacedFile(const std::string& name, int width, int height, std::uint8_t polarity,
+                          bool dropped = false) {
     AviRecipe recipe;
     recipe.width = width;
     recipe.height = height;
@@ -301,6 +304,10 @@ Interlaced interlacedFile(const std::string& name, int width, int height, std::u
             std::copy_n(src.begin() + std::size_t(y / 2) * width * 3, width * 3, frame.begin() + std::size_t(y) * width * 3);
         }
         made.expected.push_back(frame);
+        if (dropped && (i == 0 || i == 2)) {
+            recipe.frames.emplace_back();
+            made.expected.push_back(frame);  // shows the picture before it
+        }
     }
     made.path = scratchPath(name);
     writeFile(made.path, buildAvi(recipe));
@@ -321,6 +328,21 @@ TEST(MjpegInterlaced, TwoFieldsInAChunkAreWovenIntoOneFrame) {
             EXPECT_TRUE(std::isfinite(frames.times[i])) << height << " frame " << i;
             EXPECT_TRUE(frames.pixels[i] == file.expected[i]) << height << " frame " << i;
         }
+    }
+}
+
+// Dropped frames between two-field chunks: every frame at its own time,
+// woven whole (not read as fields), a dropped one showing the one before.
+TEST(MjpegInterlaced, DroppedFramesAmongFieldPairs) {
+    const Interlaced file = interlacedFile("interlaced-dropped.avi", 32, 24, 0, true);
+    auto reader = openReader(file.path);
+    EXPECT_DOUBLE_EQ(reader->getDuration(), 0.2);
+    reader->startFromBeginning();
+    const Frames frames = readAll(*reader);
+    ASSERT_EQ(frames.pixels.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_DOUBLE_EQ(frames.times[i], 0.04 * static_cast<double>(i));
+        EXPECT_TRUE(frames.pixels[i] == file.expected[i]) << "frame " << i;
     }
 }
 

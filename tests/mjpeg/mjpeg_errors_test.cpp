@@ -217,8 +217,8 @@ TEST(MjpegBadFrames, PeerFileWithADamagedChunkKeepsItsOtherFrames) {
 }
 
 // A frame cut short in its scan data is still delivered (libjpeg fills what
-// is missing, as peers do), and libjpeg's warning is not printed.
-TEST(MjpegBadFrames, TruncatedScanIsDeliveredSilently) {
+// is missing, as peers do); libjpeg's warning is not printed but handed on.
+TEST(MjpegBadFrames, TruncatedScanIsDeliveredWithoutPrinting) {
     AviRecipe recipe = jpegRecipe(2);
     Bytes& frame = recipe.frames[0];
     std::size_t scan = 0;
@@ -247,6 +247,55 @@ TEST(MjpegBadFrames, TruncatedScanIsDeliveredSilently) {
     EXPECT_EQ(times[0], 0.0);
     EXPECT_EQ(times[1], 0.04);
     EXPECT_TRUE(readFile(errPath).empty()) << std::string(readFile(errPath).begin(), readFile(errPath).end());
+    // What libjpeg said reaches the caller as a warning instead.
+    auto reader = openReader(path);
+    readOne(*reader);
+    const auto taken = dynamic_cast<qsVideoReader::IReaderWarnings&>(*reader).takeWarnings();
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_NE(taken[0].text.find("frame 0 "), std::string::npos) << taken[0].text;
+}
+
+// A frame with 4 KB of garbage in its entropy data: libjpeg decodes it with
+// warnings (and meets a broken marker after its last row, where djpeg stops).
+// It is delivered as djpeg decodes it, and a warning names the frame and
+// what libjpeg said; every other frame is djpeg's decode of its chunk.
+TEST(MjpegBadFrames, CorruptFrameIsDeliveredWithAWarning) {
+    if (!testsupport::haveTool("djpeg")) GTEST_SKIP() << "djpeg not installed";
+    const PeerFile file = ffmpegFile(160, 120, 8, 25, false);
+    Bytes bytes = readFile(file.path);
+    const auto chunks = videoChunks(bytes);
+    ASSERT_EQ(chunks.size(), 8u);
+    const Chunk& victim = chunks[3];
+    ASSERT_GT(victim.size, 5000u);
+    std::uint32_t seed = 3;
+    for (std::size_t k = 0; k < 4096; ++k) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[victim.offset + victim.size / 2 - 2048 + k] = static_cast<std::uint8_t>(seed >> 16);
+    }
+    auto reader = openReader(written("corrupt-frame.avi", bytes));
+    auto* warnings = dynamic_cast<qsVideoReader::IReaderWarnings*>(reader.get());
+    ASSERT_NE(warnings, nullptr);
+    EXPECT_TRUE(warnings->takeWarnings().empty());
+    std::vector<Bytes> frames;
+    const std::vector<double> times = timesOf(*reader, &frames);
+    ASSERT_EQ(times.size(), 8u);
+    for (std::size_t k = 0; k < 8; ++k) {
+        EXPECT_DOUBLE_EQ(times[k], 0.04 * static_cast<double>(k));
+        std::string said;
+        const Bytes theirs = djpegDecode(chunkData(bytes, chunks[k]), &said);
+        EXPECT_TRUE(frames[k] == theirs) << "frame " << k;
+        EXPECT_EQ(said.empty(), k != 3) << said;
+        if (k != 3) continue;
+        const auto taken = warnings->takeWarnings();
+        ASSERT_EQ(taken.size(), 1u);
+        EXPECT_EQ(taken[0].kind, "CorruptFrame");
+        EXPECT_NE(taken[0].text.find("frame 3 "), std::string::npos) << taken[0].text;
+        // Each line djpeg printed is in the warning, libjpeg's words.
+        std::size_t from = 0;
+        for (std::size_t end; (end = said.find('\n', from)) != std::string::npos; from = end + 1)
+            EXPECT_NE(taken[0].text.find(said.substr(from, end - from)), std::string::npos) << taken[0].text;
+    }
+    EXPECT_TRUE(warnings->takeWarnings().empty()) << "taken once";
 }
 
 TEST(MjpegBadFrames, NullDestinationIsAFailedRead) {

@@ -161,6 +161,24 @@ Bytes libjpegDecode(const Bytes& jpeg, int& width, int& height) {
     return rgb;
 }
 
+Bytes djpegDecode(const Bytes& jpeg, std::string* messages) {
+    static int made = 0;
+    const std::string in = scratchPath("djpeg-" + std::to_string(++made) + ".jpg");
+    writeFile(in, jpeg);
+    testsupport::run("djpeg -ppm -outfile '" + in + ".ppm' '" + in + "' 2> '" + in + ".err'");
+    if (messages != nullptr) {
+        const Bytes err = readFile(in + ".err");
+        messages->assign(err.begin(), err.end());
+    }
+    Bytes ppm = readFile(in + ".ppm");
+    // "P6\nW H\n255\n" then the rows.
+    std::size_t at = 0;
+    for (int lines = 0; at < ppm.size() && lines < 3; ++at) {
+        if (ppm[at] == '\n') ++lines;
+    }
+    return Bytes(ppm.begin() + static_cast<long>(at), ppm.end());
+}
+
 std::vector<Bytes> ffmpegDecode(const std::string& path, int width, int height) {
     const std::string out = path + ".rgb";
     const char* flags = std::getenv("MJPEG_SWS");

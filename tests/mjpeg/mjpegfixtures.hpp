@@ -55,6 +55,9 @@ int stripHuffmanTables(std::uint8_t* frame, std::size_t size);
 
 // Reference decodes of one JPEG frame to packed RGB rows.
 Bytes libjpegDecode(const Bytes& jpeg, int& width, int& height);
+// djpeg's decode of one JPEG frame to packed RGB rows (empty when djpeg wrote
+// no picture), and what it printed on stderr in *messages.
+Bytes djpegDecode(const Bytes& jpeg, std::string* messages = nullptr);
 // FFmpeg's decode of every frame of a file as packed RGB24.
 std::vector<Bytes> ffmpegDecode(const std::string& path, int width, int height);
 

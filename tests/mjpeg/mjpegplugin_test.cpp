@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 
 using namespace mjpegtest;
 namespace ex = multimedia::common::exceptions;
@@ -195,10 +196,95 @@ TEST_F(MjpegPlugin, CorruptFrameIsDeliveredMarkedAndEndsDelivery) {
     EXPECT_DOUBLE_EQ(mmhost::asFrame(buffers[1])->timestamp, 0.04);
     EXPECT_TRUE(std::isinf(mmhost::asFrame(buffers[2])->timestamp));
     EXPECT_FALSE(device->isDataAvailable());
-    EXPECT_EQ(device->messages().size(), 0u);
+    // Why the frame failed goes to the host as a warning.
+    const auto posted = device->messages().messages();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].type, "warning");
+    EXPECT_EQ(posted[0].id, "multimedia:videofile:CorruptFrame");
+    EXPECT_NE(posted[0].text.find("frame 2 "), std::string::npos) << posted[0].text;
     // Starting past the bad frame reads on.
     device->start(0.12, true);
     EXPECT_EQ(drain(*device).size(), 2u);
+}
+
+// FFmpeg writes an empty chunk for each gap in the frame times and for each
+// frame the audio (here MP3) outlasts the video by. Every frame is delivered
+// at its own time; a dropped one shows the picture before it, the others are
+// djpeg's decode of their chunk and FFmpeg's picture of the same number.
+TEST_F(MjpegPlugin, DroppedFramesAreDeliveredAtTheirOwnTimes) {
+    if (!testsupport::haveTool("djpeg") || !testsupport::haveTool("ffprobe")) GTEST_SKIP() << "no djpeg or ffprobe";
+    const std::string path = scratchPath("plugin-dropped.avi");
+    ASSERT_TRUE(run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -f lavfi "
+                    "-i sine=frequency=440:sample_rate=22050:duration=1.5 -frames:v 25 "
+                    "-vf \"select='not(eq(n\\,5)+eq(n\\,17))'\" -fps_mode passthrough -c:v mjpeg -q:v 3 "
+                    "-c:a libmp3lame '" + path + "'"));
+    const Bytes file = readFile(path);
+    const auto chunks = videoChunks(file);
+    ASSERT_GT(chunks.size(), 27u) << "the audio outlasts the video";
+    auto device = plugin->createDevice();
+    ASSERT_TRUE(device->initialize(mmhost::toUtf16(path)));
+    EXPECT_EQ(device->properties().get<bool>("IsPluginSuccess"), true);
+    device->start(0.0, true);
+    const auto buffers = drain(*device);
+    ASSERT_EQ(buffers.size(), chunks.size());
+    EXPECT_EQ(device->messages().size(), 0u);
+    // The frames FFmpeg decodes, by number.
+    const std::string theirsPath = path + ".rgb";
+    ASSERT_TRUE(run("ffmpeg -nostdin -v error -y -i '" + path + "' -map 0:v -fps_mode passthrough -f rawvideo "
+                    "-pix_fmt rgb24 '" + theirsPath + "'"));
+    const Bytes theirs = readFile(theirsPath);
+    std::istringstream pts(testsupport::run("ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 '" +
+                                            path + "'"));
+    std::vector<std::size_t> numbers;
+    for (std::size_t p; pts >> p;) numbers.push_back(p);
+    const std::size_t frameBytes = 64 * 48 * 3;
+    ASSERT_EQ(theirs.size(), numbers.size() * frameBytes);
+    std::size_t shown = 0, ffmpegFrame = 0;
+    for (std::size_t k = 0; k < buffers.size(); ++k) {
+        EXPECT_DOUBLE_EQ(mmhost::asFrame(buffers[k])->timestamp, 0.04 * static_cast<double>(k));
+        const Bytes ours = pixels(buffers[k]);
+        if (chunks[k].size == 0) {
+            EXPECT_TRUE(ours == pixels(buffers[shown])) << "dropped frame " << k;
+            continue;
+        }
+        shown = k;
+        EXPECT_TRUE(ours == djpegDecode(chunkData(file, chunks[k]))) << "frame " << k;
+        ASSERT_LT(ffmpegFrame, numbers.size());
+        EXPECT_EQ(numbers[ffmpegFrame], k);
+        const Bytes theirFrame(theirs.begin() + static_cast<long>(ffmpegFrame * frameBytes),
+                               theirs.begin() + static_cast<long>((ffmpegFrame + 1) * frameBytes));
+        EXPECT_LT(meanDifference(ours, theirFrame), 1.5) << "frame " << k;
+        ++ffmpegFrame;
+    }
+    EXPECT_EQ(ffmpegFrame, numbers.size());
+    // Gaps among the pictures (where FFmpeg puts them: its MP3 start delay
+    // moves them), not only after them.
+    std::size_t inside = 0;
+    for (std::size_t k = 0; k < shown; ++k) inside += chunks[k].size == 0;
+    EXPECT_GE(inside, 2u);
+}
+
+// 16-bit RGB stored as BI_BITFIELDS with 5-6-5 masks is read as RGB, and its
+// masks are no palette.
+TEST_F(MjpegPlugin, BitFieldRgb565) {
+    AviRecipe recipe;
+    recipe.fourCC = std::string("\x03\0\0\0", 4);
+    recipe.bitCount = 16;
+    recipe.width = 3;
+    recipe.height = 2;
+    recipe.palette = {0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
+    // Bottom-up rows of 8 bytes (3 pixels and 2 pad bytes): red, green, blue
+    // below; white, black, a grey-blue on top.
+    recipe.frames.push_back({0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0, 0, 0xFF, 0xFF, 0x00, 0x00, 0x10, 0x84, 0, 0});
+    auto device = plugin->createDevice();
+    ASSERT_TRUE(device->initialize(mmhost::toUtf16(written("bitfields-565.avi", buildAvi(recipe)))));
+    EXPECT_EQ(device->properties().get<bool>("IsPluginSuccess"), true);
+    EXPECT_FALSE(device->properties().get<double>("NumColormapEntries").has_value());
+    device->start(0.0, true);
+    const auto buffers = drain(*device);
+    ASSERT_EQ(buffers.size(), 1u);
+    const Bytes want = {0xF8, 0xFC, 0xF8, 0, 0, 0, 0x80, 0x80, 0x80, 0xF8, 0, 0, 0, 0xFC, 0, 0, 0, 0xF8};
+    EXPECT_TRUE(pixels(buffers[0]) == want);
 }
 
 TEST_F(MjpegPlugin, PaletteOfAnEightBitFileInRedGreenBlueOrder) {

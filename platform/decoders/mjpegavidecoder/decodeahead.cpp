@@ -1,6 +1,8 @@
 #include <platform/decoders/mjpegavidecoder/decodeahead.hpp>
 
 #include <cstring>
+#include <exception>
+#include <utility>
 #include <system_error>
 
 namespace mjpegavidecoder {
@@ -54,7 +56,7 @@ void DecodeAhead::waitDone(std::unique_lock<std::mutex>& lock) {
     done_.wait(lock, [this] { return stage_ == Stage::Done; });
 }
 
-bool DecodeAhead::take(void* destination) {
+bool DecodeAhead::take(void* destination, JpegFrameDecoder::Warnings& warnings) {
     if (!held_) {
         return false;
     }
@@ -62,6 +64,7 @@ bool DecodeAhead::take(void* destination) {
     std::unique_lock<std::mutex> lock(mutex_);
     waitDone(lock);
     stage_ = Stage::Idle;
+    warnings = std::move(warnings_);
     if (!decoded_) {
         return false;
     }
@@ -92,6 +95,7 @@ void DecodeAhead::run() {
         const bool interleaved = interleaved_;
         lock.unlock();
         bool decoded = false;
+        JpegFrameDecoder::Warnings warnings;
         if (!cancel_.load()) {
             try {
                 if (interleaved) {
@@ -101,12 +105,20 @@ void DecodeAhead::run() {
                                           frameBuffer_.get());
                 }
                 decoded = true;
+                warnings = decoder_.lastWarnings();
+            } catch (const std::exception& failure) {
+                // A frame that does not decode is marked failed, with why.
+                try {
+                    warnings.text = failure.what();
+                } catch (...) {
+                }
             } catch (...) {
-                // A frame that does not decode (or was cancelled) is marked failed.
+                // Cancelled: nobody wants the frame.
             }
         }
         lock.lock();
         decoded_ = decoded;
+        warnings_ = std::move(warnings);
         stage_ = Stage::Done;
         done_.notify_one();
     }

@@ -50,7 +50,9 @@ public:
 
     // Waits for the held frame and copies it to destination (the frame's
     // size). Answers whether it decoded; the worker holds nothing afterwards.
-    bool take(void* destination);
+    // `warnings` receives what libjpeg said about the frame (or, when it did
+    // not decode, why).
+    bool take(void* destination, JpegFrameDecoder::Warnings& warnings);
 
     // Drops the held frame, stopping its decode early; waits until the
     // worker is idle.
@@ -69,6 +71,7 @@ private:
     std::condition_variable done_;  // the owner waits for a frame to finish
     Stage stage_ = Stage::Idle;     // under mutex_
     bool decoded_ = false;          // under mutex_: the Done frame is good
+    JpegFrameDecoder::Warnings warnings_;  // under mutex_: about the Done frame
     std::atomic<bool> cancel_{false};
 
     // The request: written by the owner while the worker is idle, read by

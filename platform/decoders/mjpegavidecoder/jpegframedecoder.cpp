@@ -115,8 +115,14 @@ const StandardHuffmanTable& standardAcTable(int tableIndex) {
     return tableIndex == 0 ? kAcLuminance : kAcChrominance;
 }
 
+namespace {
+// libjpeg's message callback in place of its own, set by the constructor.
+void noteMessage(j_common_ptr common, int level);
+}  // namespace
+
 struct JpegFrameDecoder::State {
     multimedia::common::jpeg::ErrorManager errors;
+    Warnings warnings;
     jpeg_decompress_struct cinfo{};
     Progress progress{};
     std::vector<JSAMPROW> rows;
@@ -143,6 +149,22 @@ struct JpegFrameDecoder::State {
         jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
         resetHuffmanTables();
         jpeg_read_header(&cinfo, TRUE);
+    }
+
+    // Reads the rest of the image after its last row, up to its EOI, as
+    // djpeg does, so that damage there is reported; libjpeg's fatal error
+    // there leaves a complete picture and is reported as a warning.
+    void finish() {
+        try {
+            jpeg_finish_decompress(&cinfo);
+        } catch (const multimedia::common::jpeg::Exception& late) {
+            jpeg_abort_decompress(&cinfo);
+            if (warnings.count++ == 0) {
+                warnings.text = late.what();
+            } else {
+                warnings.text += std::string("; then: ") + late.what();
+            }
+        }
     }
 
     // Decodes the image whose header was read into the frame rgb of width x
@@ -202,10 +224,32 @@ struct JpegFrameDecoder::State {
     }
 };
 
+namespace {
+
+// Warnings are counted as libjpeg's own callback counts them, and the first
+// one's text is kept for the frame's report; trace messages go nowhere.
+void noteMessage(j_common_ptr common, int level) {
+    if (level >= 0) return;
+    jpeg_error_mgr* err = common->err;
+    ++err->num_warnings;
+    auto* warnings = static_cast<JpegFrameDecoder::Warnings*>(common->client_data);
+    if (warnings == nullptr) return;
+    if (warnings->count++ == 0) {
+        char text[JMSG_LENGTH_MAX] = {};
+        err->format_message(common, text);
+        text[JMSG_LENGTH_MAX - 1] = '\0';
+        warnings->text = text;
+    }
+}
+
+}  // namespace
+
 JpegFrameDecoder::JpegFrameDecoder() : state_(new State) {
     State& s = *state_;
     s.errors.install(s.cinfo);
+    s.errors.record.emit_message = &noteMessage;
     jpeg_create_decompress(&s.cinfo);
+    s.cinfo.client_data = &s.warnings;
     s.created = true;
     s.progress.base.progress_monitor = &watchProgress;
     s.cinfo.progress = &s.progress.base;
@@ -216,6 +260,8 @@ JpegFrameDecoder::~JpegFrameDecoder() {
         jpeg_destroy_decompress(&state_->cinfo);
     }
 }
+
+const JpegFrameDecoder::Warnings& JpegFrameDecoder::lastWarnings() const { return state_->warnings; }
 
 void JpegFrameDecoder::watchForCancel(const std::atomic<bool>* cancel) {
     state_->progress.cancel = cancel;
@@ -235,6 +281,7 @@ void JpegFrameDecoder::decodeInto(const std::uint8_t* data, std::size_t size, st
                                   std::size_t height, std::uint8_t* out, bool interleaved) {
     State& s = *state_;
     jpeg_decompress_struct& cinfo = s.cinfo;
+    s.warnings = Warnings();
     try {
         s.readHeader(data, size);
         if (cinfo.image_width == width && cinfo.image_height == height) {
@@ -281,9 +328,7 @@ void JpegFrameDecoder::decodeInto(const std::uint8_t* data, std::size_t size, st
                                      std::to_string(cinfo.image_height) + " in a stream of " +
                                      std::to_string(width) + "x" + std::to_string(height));
         }
-        // Whatever follows the last scan (EOI, padding of the chunk) is not
-        // needed; aborting skips it and readies the object for the next frame.
-        jpeg_abort_decompress(&cinfo);
+        s.finish();
     } catch (...) {
         jpeg_abort_decompress(&cinfo);
         throw;

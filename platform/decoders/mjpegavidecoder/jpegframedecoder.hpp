@@ -1,13 +1,18 @@
 #pragma once
 // One libjpeg decompressor, kept for the life of a reader and reused for every
 // frame. Fatal libjpeg errors arrive as multimedia::common::jpeg::Exception
-// (our error manager is installed before the first libjpeg call); warnings are
-// dropped, as peers do, so a slightly damaged frame is still delivered.
+// (our error manager is installed before the first libjpeg call). A frame
+// decoded from corrupt data (libjpeg's warnings) is still delivered, as
+// peers do, and what libjpeg said about it is kept for the caller to pass on.
+// Every frame is decoded to its end, as djpeg does, so damage after the last
+// row (a broken marker, bytes where none belong) is met too; a fatal error
+// there comes after the picture is complete and counts as one more warning.
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace mjpegavidecoder {
 
@@ -34,6 +39,15 @@ public:
     // of the decode() result gives.
     void decodePlanar(const std::uint8_t* data, std::size_t size, std::size_t width,
                       std::size_t height, std::uint8_t* planar);
+
+    // What libjpeg warned about during the last decode: how many warnings
+    // (0: the frame was clean) and the text of the first, as libjpeg formats
+    // it. The text of a fatal error met after the last row is added to it.
+    struct Warnings {
+        int count = 0;
+        std::string text;
+    };
+    const Warnings& lastWarnings() const;
 
     // Thrown out of a decode when *cancel turns true while it runs; the
     // decoder is ready for the next frame. Null (the default) watches nothing.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -79,6 +80,7 @@ void MjpegAviReader::resetDescription() {
     currentTime_ = 0.0;
     endOfStream_ = false;
     layout_.reset();
+    warnings_.clear();
 }
 
 void MjpegAviReader::open(const std::u16string& fileName, bool openFlag) {
@@ -262,12 +264,57 @@ void MjpegAviReader::readFrame(bool rowMajorInterleaved, void* destination) {
             layout_->copy({destination}, packed_.data(), false);
         }
         currentTime_ = timeOfFrame(n);
-    } catch (...) {
+    } catch (const std::exception& failure) {
         if (ahead_) {
             ahead_->cancel();  // reading stops here
         }
         currentTime_ = std::numeric_limits<double>::infinity();
+        warnFailed(n, failure.what());
+    } catch (...) {
+        if (ahead_) {
+            ahead_->cancel();
+        }
+        currentTime_ = std::numeric_limits<double>::infinity();
     }
+}
+
+namespace {
+
+std::string frameName(std::uint64_t n, double seconds) {
+    std::string name = "frame " + std::to_string(n);
+    if (std::isfinite(seconds)) {
+        char at[48];
+        std::snprintf(at, sizeof at, " (at %.3f s)", seconds);
+        name += at;
+    }
+    return name;
+}
+
+}  // namespace
+
+void MjpegAviReader::warnAbout(std::uint64_t n, const JpegFrameDecoder::Warnings& warnings) {
+    if (warnings.count == 0) {
+        return;
+    }
+    std::string text = frameName(n, timeOfFrame(n)) + " was decoded from corrupt data: " + warnings.text;
+    if (warnings.count > 1) {
+        text += " (" + std::to_string(warnings.count) + " warnings)";
+    }
+    warnings_.push_back({"CorruptFrame", std::move(text)});
+}
+
+void MjpegAviReader::warnFailed(std::uint64_t n, const std::string& why) {
+    try {
+        warnings_.push_back({"CorruptFrame", frameName(n, timeOfFrame(n)) + " could not be decoded: " + why});
+    } catch (...) {
+        // The frame is marked failed all the same.
+    }
+}
+
+std::vector<qsVideoReader::ReaderWarning> MjpegAviReader::takeWarnings() {
+    std::vector<qsVideoReader::ReaderWarning> taken;
+    taken.swap(warnings_);
+    return taken;
 }
 
 void MjpegAviReader::readJpegFrame(std::uint64_t n, bool rowMajorInterleaved,
@@ -275,9 +322,11 @@ void MjpegAviReader::readJpegFrame(std::uint64_t n, bool rowMajorInterleaved,
     if (ahead_ && ahead_->holds(n, rowMajorInterleaved)) {
         // Decoded beside the frame before. The frame after it is left for
         // this thread to decode next time, beside the worker's next one.
-        if (!ahead_->take(destination)) {
-            throw std::runtime_error("frame decoded ahead failed");
+        JpegFrameDecoder::Warnings warnings;
+        if (!ahead_->take(destination, warnings)) {
+            throw std::runtime_error(warnings.text.empty() ? "frame decoded ahead failed" : warnings.text);
         }
+        warnAbout(n, warnings);
         return;
     }
     if (ahead_) {
@@ -298,6 +347,7 @@ void MjpegAviReader::readJpegFrame(std::uint64_t n, bool rowMajorInterleaved,
     } else {
         jpeg_->decodePlanar(chunk_.data(), chunk_.size(), width_, height_, destination);
     }
+    warnAbout(n, jpeg_->lastWarnings());
 }
 
 // Frame n + 1 to the worker. Any failure here (a chunk that cannot be read,

@@ -31,7 +31,10 @@
 
 namespace mjpegavidecoder {
 
-class MjpegAviReader final : public qsVideoReader::IVideoReader {
+// A frame decoded from corrupt data is delivered, and a "CorruptFrame"
+// warning (IReaderWarnings) names its number and what libjpeg said; a frame
+// that yields no picture is a failed frame, with a warning saying why.
+class MjpegAviReader final : public qsVideoReader::IVideoReader, public qsVideoReader::IReaderWarnings {
 public:
     explicit MjpegAviReader(bool decodeAhead = true);
     ~MjpegAviReader() override;
@@ -58,6 +61,8 @@ public:
     bool getOpenFlag() override;
     qsVideoReader::VideoDataType getVideoDataType() override;
 
+    std::vector<qsVideoReader::ReaderWarning> takeWarnings() override;
+
 private:
     enum class Coding { None, Jpeg, Uncompressed };
 
@@ -71,6 +76,8 @@ private:
     void dropAheadUnlessNext();
     void convertUncompressedFrame(std::uint64_t n, std::uint8_t* rgb);
     double timeOfFrame(std::uint64_t n) const;
+    void warnAbout(std::uint64_t n, const JpegFrameDecoder::Warnings& warnings);
+    void warnFailed(std::uint64_t n, const std::string& why);
     bool framePeriodKnown() const { return rate_ != 0 && scale_ != 0; }
     void forgetFile();
     void resetDescription();
@@ -103,6 +110,7 @@ private:
     std::unique_ptr<JpegFrameDecoder> jpeg_;
     std::unique_ptr<DecodeAhead> ahead_;  // made with the first Motion-JPEG frame
     std::unique_ptr<pixcapframekit::IFrame> layout_;
+    std::vector<qsVideoReader::ReaderWarning> warnings_;  // not yet taken
 };
 
 }  // namespace mjpegavidecoder
