@@ -24,6 +24,8 @@ class IFrame;
 
 namespace qsVideoReader {
 
+class ChunkTrack;
+
 class MM_EXPORT GstReader : public IVideoReader {
 public:
     // Initialises GStreamer; throws PluginRequirementException when it cannot.
@@ -90,6 +92,8 @@ private:
     std::size_t width = 0;
     double frameRate = 0.0;
     std::shared_ptr<GstElement> pipeline;
+    // The AVI video chunks on their way to the decoder (see chunktrack.hpp).
+    std::shared_ptr<ChunkTrack> chunks;
     GstElement* appsink = nullptr;
     std::unique_ptr<pixcapframekit::IFrame> frame;
     std::deque<Queued> samples;

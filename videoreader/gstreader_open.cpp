@@ -3,6 +3,7 @@
 
 #include <videoreader/gstreader.hpp>
 
+#include <videoreader/chunktrack.hpp>
 #include <videoreader/gsthandles.hpp>
 
 #include <platform/services/framekit/framekit.hpp>
@@ -113,6 +114,7 @@ void GstReader::createVideoElements() {
         throw InitializationFailedException();
     }
     pipeline = playbin;
+    chunks = ChunkTrack::attach(pipeline.get());
     QS_GST_INFO(fn, "Playbin has been created");
 
     // Held by us until playbin takes its own reference as its video sink.

@@ -2,6 +2,7 @@
 
 #include <videoreader/gstreader.hpp>
 
+#include <videoreader/chunktrack.hpp>
 #include <videoreader/gsthandles.hpp>
 
 #include <platform/services/framekit/framekit.hpp>
@@ -104,6 +105,10 @@ void GstReader::shutdown() {
     if (!gst::changeStateAndWait(pipeline.get(), GST_STATE_NULL)) {
         return;
     }
+    if (chunks) {
+        chunks->detach();
+        chunks.reset();
+    }
     pipeline.reset();
     appsink = nullptr;
 }
@@ -194,6 +199,17 @@ std::uint64_t GstReader::sampleTime(GstSample* sample) {
         period = toNanoseconds(1.0 / frameRate);
     } else if (buffer != nullptr && GST_BUFFER_DURATION_IS_VALID(buffer)) {
         period = GST_BUFFER_DURATION(buffer);
+    }
+    if (chunks && chunks->numbered()) {
+        // Pictures leave the decoder in display order: each is shown one
+        // period after the one before, the first at its keyframe's time.
+        std::uint64_t time = previousNs + period;
+        if (!havePrevious && !chunks->anchor(period, time)) {
+            time = restartNs;
+        }
+        havePrevious = true;
+        previousNs = time;
+        return time;
     }
     // The stream time, not the buffer's own timestamp: each part of a
     // chained file starts its timestamps again at 0 in a segment that says

@@ -1,0 +1,66 @@
+#pragma once
+// What the reader learns from the compressed video chunks of an AVI on their
+// way from the demuxer to the decoder.
+//
+// avidemux stamps each chunk with its chunk number x period, which is the
+// decode order: with B-frames that is not the order pictures are shown in,
+// and the decoder's reordering of those stamps goes wrong at every open
+// group of pictures and in packed bitstreams. So the reader takes the
+// stamps away before the decoder (it then stamps nothing) and numbers the
+// decoded pictures itself: pictures leave the decoder in display order, so
+// counting them from one whose display number is known gives every display
+// number. That one is the keyframe a playback starts from (chunk 0, or the
+// keyframe a seek lands on): its display number is its chunk number, plus,
+// in a plain MPEG-4 Part 2 stream, the B-pictures that follow it in the file
+// but are shown before it. (In a packed bitstream each reference picture
+// sits in the chunk of its own display slot; H.264 keyframes in AVI start
+// closed groups.) The pictures shown before the keyframe reference the
+// previous group and are not decoded after a seek.
+
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace qsVideoReader {
+
+class ChunkTrack {
+public:
+    // Watches `pipeline` (a playbin) for its AVI demuxer and tracks the
+    // video chunks of the file from then on.
+    static std::shared_ptr<ChunkTrack> attach(GstElement* pipeline);
+    void detach();
+    ~ChunkTrack();
+
+    // Whether the stream's pictures are numbered by the reader (an AVI video
+    // stream whose decoder may reorder pictures).
+    bool numbered() const;
+    // The display time, in nanoseconds, of the first picture the decoder
+    // delivers after the last start or flush; false before the keyframe
+    // passed. `periodNs` is one frame period.
+    bool anchor(std::uint64_t periodNs, std::uint64_t& timeNs) const;
+
+    // The parts a probe on the demuxer's video pad calls.
+    void streamCaps(const GstCaps* caps);
+    void chunk(GstBuffer* buffer);
+    void flushed();
+
+private:
+    ChunkTrack() = default;
+
+    enum class Codec { Other, Mpeg4Part2, H264 };
+
+    GstElement* pipeline_ = nullptr;
+    gulong setupHandler_ = 0;
+
+    mutable std::mutex mutex_;
+    Codec codec_ = Codec::Other;
+    bool sawKeyframe_ = false;
+    std::uint64_t keyDtsNs_ = 0;
+    bool keyPacked_ = false;
+    unsigned leadingB_ = 0;
+    bool countingB_ = false;
+};
+
+}  // namespace qsVideoReader

@@ -1,0 +1,213 @@
+// ChunkTrack: the AVI video chunks seen between demuxer and decoder.
+
+#include <videoreader/chunktrack.hpp>
+
+#include <cstring>
+#include <vector>
+
+namespace qsVideoReader {
+
+namespace {
+
+using Weak = std::weak_ptr<ChunkTrack>;
+
+void deleteWeak(gpointer data, GClosure*) { delete static_cast<Weak*>(data); }
+void deleteWeakNotify(gpointer data) { delete static_cast<Weak*>(data); }
+
+// The coding types of the coded VOPs of one MPEG-4 Part 2 chunk, in file
+// order (0 I, 1 P, 2 B, 3 S). A packed bitstream holds a P and a B VOP in one
+// chunk; a VOP a few bytes long is a not-coded placeholder and shows nothing
+// new, so it is left out.
+std::vector<int> vopTypes(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kNotCodedMax = 8;
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i + 4 < size; ++i) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB6) {
+            starts.push_back(i);
+            i += 3;
+        }
+    }
+    std::vector<int> types;
+    for (std::size_t n = 0; n < starts.size(); ++n) {
+        std::size_t end = size;
+        for (std::size_t j = starts[n] + 4; j + 2 < size; ++j) {
+            if (data[j] == 0 && data[j + 1] == 0 && data[j + 2] == 1) {
+                end = j;
+                break;
+            }
+        }
+        if (end - starts[n] - 4 <= kNotCodedMax) continue;
+        types.push_back(data[starts[n] + 4] >> 6);
+    }
+    return types;
+}
+
+GstPadProbeReturn onChunk(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto track = static_cast<Weak*>(data)->lock();
+    if (!track) return GST_PAD_PROBE_OK;
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        if (!track->numbered()) return GST_PAD_PROBE_OK;
+        GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
+        track->chunk(buffer);
+        // The demuxer's stamp is the decode slot, not the display time (see
+        // the header): the decoder is to stamp nothing.
+        GST_BUFFER_PTS(buffer) = GST_CLOCK_TIME_NONE;
+    } else if (info->type & GST_PAD_PROBE_TYPE_EVENT_BOTH) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+            GstCaps* caps = nullptr;
+            gst_event_parse_caps(event, &caps);
+            track->streamCaps(caps);
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT && track->numbered()) {
+            // A segment starting at the seek position would have the decoder
+            // drop the pictures before it by the times it guesses for them,
+            // and counting would lose its footing; the reader drops what lies
+            // before the target itself. The same stream times, from 0.
+            const GstSegment* segment = nullptr;
+            gst_event_parse_segment(event, &segment);
+            if (segment != nullptr && segment->format == GST_FORMAT_TIME && segment->start > 0) {
+                GstSegment opened;
+                gst_segment_copy_into(segment, &opened);
+                opened.time = segment->time >= segment->start ? segment->time - segment->start : 0;
+                opened.start = 0;
+                opened.position = 0;
+                GstEvent* replaced = gst_event_new_segment(&opened);
+                gst_event_set_seqnum(replaced, gst_event_get_seqnum(event));
+                gst_event_unref(event);
+                GST_PAD_PROBE_INFO_DATA(info) = replaced;
+            }
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP ||
+                   GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START) {
+            track->flushed();
+        }
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+void onPadAdded(GstElement*, GstPad* pad, gpointer data) {
+    auto track = static_cast<Weak*>(data)->lock();
+    if (!track) return;
+    gchar* name = gst_pad_get_name(pad);
+    const bool video = name != nullptr && std::strncmp(name, "video_", 6) == 0;
+    g_free(name);
+    if (!video) return;
+    if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
+        track->streamCaps(caps);
+        gst_caps_unref(caps);
+    }
+    gst_pad_add_probe(pad,
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                   GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                   GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                      onChunk, new Weak(track), deleteWeakNotify);
+}
+
+void onElementSetup(GstElement*, GstElement* element, gpointer data) {
+    GstElementFactory* factory = gst_element_get_factory(element);  // transfer none
+    if (factory == nullptr ||
+        std::strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), "avidemux") != 0) {
+        return;
+    }
+    auto track = static_cast<Weak*>(data)->lock();
+    if (!track) return;
+    g_signal_connect_data(element, "pad-added", G_CALLBACK(onPadAdded), new Weak(track), deleteWeak,
+                          static_cast<GConnectFlags>(0));
+}
+
+}  // namespace
+
+std::shared_ptr<ChunkTrack> ChunkTrack::attach(GstElement* pipeline) {
+    std::shared_ptr<ChunkTrack> track(new ChunkTrack());
+    track->pipeline_ = pipeline;
+    track->setupHandler_ = g_signal_connect_data(pipeline, "element-setup", G_CALLBACK(onElementSetup),
+                                                 new Weak(track), deleteWeak, static_cast<GConnectFlags>(0));
+    return track;
+}
+
+void ChunkTrack::detach() {
+    if (pipeline_ != nullptr && setupHandler_ != 0) {
+        g_signal_handler_disconnect(pipeline_, setupHandler_);
+    }
+    setupHandler_ = 0;
+    pipeline_ = nullptr;
+}
+
+ChunkTrack::~ChunkTrack() { detach(); }
+
+bool ChunkTrack::numbered() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return codec_ != Codec::Other;
+}
+
+bool ChunkTrack::anchor(std::uint64_t periodNs, std::uint64_t& timeNs) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!sawKeyframe_) return false;
+    timeNs = keyDtsNs_ + (keyPacked_ ? 0 : leadingB_) * periodNs;
+    return true;
+}
+
+void ChunkTrack::streamCaps(const GstCaps* caps) {
+    if (caps == nullptr || gst_caps_get_size(caps) == 0) return;
+    const GstStructure* s = gst_caps_get_structure(caps, 0);
+    const char* name = gst_structure_get_name(s);
+    Codec codec = Codec::Other;
+    gint version = 0;
+    gboolean system = FALSE;
+    if (std::strcmp(name, "video/x-h264") == 0) {
+        codec = Codec::H264;
+    } else if (std::strcmp(name, "video/x-xvid") == 0) {
+        codec = Codec::Mpeg4Part2;
+    } else if (std::strcmp(name, "video/x-divx") == 0) {
+        // DivX 3 is an MS-MPEG-4 variant without B-pictures.
+        if (gst_structure_get_int(s, "divxversion", &version) && version >= 4) codec = Codec::Mpeg4Part2;
+    } else if (std::strcmp(name, "video/mpeg") == 0 && gst_structure_get_int(s, "mpegversion", &version) &&
+               version == 4 && !(gst_structure_get_boolean(s, "systemstream", &system) && system)) {
+        codec = Codec::Mpeg4Part2;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    codec_ = codec;
+}
+
+void ChunkTrack::chunk(GstBuffer* buffer) {
+    const std::size_t size = gst_buffer_get_size(buffer);
+    if (size == 0) return;  // a dropped-frame placeholder
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool parse = codec_ == Codec::Mpeg4Part2 && (!sawKeyframe_ || countingB_);
+    std::vector<int> types;
+    if (parse) {
+        GstMapInfo map;
+        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            types = vopTypes(map.data, map.size);
+            gst_buffer_unmap(buffer, &map);
+        }
+    }
+    if (!sawKeyframe_) {
+        sawKeyframe_ = true;
+        keyDtsNs_ = GST_BUFFER_DTS_IS_VALID(buffer) ? GST_BUFFER_DTS(buffer)
+                    : GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer)
+                                                      : 0;
+        keyPacked_ = types.size() >= 2;
+        leadingB_ = 0;
+        countingB_ = codec_ == Codec::Mpeg4Part2 && !keyPacked_;
+        return;
+    }
+    if (!countingB_) return;
+    for (int type : types) {
+        if (type != 2) {
+            countingB_ = false;
+            break;
+        }
+        ++leadingB_;
+    }
+}
+
+void ChunkTrack::flushed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sawKeyframe_ = false;
+    countingB_ = false;
+    leadingB_ = 0;
+    keyPacked_ = false;
+}
+
+}  // namespace qsVideoReader
