@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 typedef struct _GstElement GstElement;
 typedef struct _GstSample GstSample;
@@ -26,7 +27,7 @@ namespace qsVideoReader {
 
 class ChunkTrack;
 
-class MM_EXPORT GstReader : public IVideoReader {
+class MM_EXPORT GstReader : public IVideoReader, public IReaderWarnings {
 public:
     // Initialises GStreamer; throws PluginRequirementException when it cannot.
     GstReader();
@@ -56,6 +57,7 @@ public:
     bool isEndOfStream() override;
     bool getOpenFlag() override;
     VideoDataType getVideoDataType() override;
+    std::vector<ReaderWarning> takeWarnings() override;
 
 private:
     using SampleHandle = std::shared_ptr<GstSample>;
@@ -86,6 +88,9 @@ private:
     bool copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void* destination);
     void fixOutputSize();
     bool pipelineFailed();
+    // At the end of a stream read from its start: says when it delivered far
+    // fewer frames than its duration holds, or when its decoder failed.
+    void checkFrameCount(bool failed);
 
     std::u16string fileName;
     std::size_t height = 0;
@@ -109,6 +114,14 @@ private:
     // The time of the sample pulled last since the last positioning, which
     // the next one must not fall behind; `restartNs` stands in before the
     // first one.
+    // The pipeline said a decoder for the video stream is missing: its
+    // description (the codec's name).
+    std::string missingVideoDecoder;
+    // Frames copied since reading started from the beginning of the stream
+    // (counted only then), and what was said about it.
+    bool countingFromStart = false;
+    std::uint64_t delivered = 0;
+    std::vector<ReaderWarning> warnings;
     bool havePrevious = false;
     std::uint64_t previousNs = 0;
     std::uint64_t restartNs = 0;

@@ -8,6 +8,7 @@
 #include <platform/services/framekit/framekit.hpp>
 
 #include <gst/app/gstappsink.h>
+#include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
 #include <cmath>
@@ -130,6 +131,19 @@ bool GstReader::pipelineFailed() {
             auto message = gst::adoptMiniObject(raw);
             if (GST_MESSAGE_TYPE(raw) == GST_MESSAGE_ERROR) {
                 streamFailed = true;
+            } else if (gst_is_missing_plugin_message(raw)) {
+                auto detail = gst::adoptString(gst_missing_plugin_message_get_installer_detail(raw));
+                if (detail && std::strstr(detail.get(), "|decoder-video/") != nullptr) {
+                    auto description = gst::adoptString(gst_missing_plugin_message_get_description(raw));
+                    // "<codec> decoder": the codec's name is what the caller needs.
+                    std::string name = description ? description.get() : "unknown";
+                    const std::string suffix = " decoder";
+                    if (name.size() > suffix.size() &&
+                        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                        name.resize(name.size() - suffix.size());
+                    }
+                    missingVideoDecoder = name;
+                }
             }
         }
     }
@@ -256,6 +270,8 @@ void GstReader::startFromBeginning() {
             return;
         }
         forgetPreviousTime(0);
+        countingFromStart = true;
+        delivered = 0;
         Queued first;
         if (pullTimed(first)) {
             samples.push_back(std::move(first));
@@ -272,6 +288,8 @@ void GstReader::startFromBeginning() {
 void GstReader::seekToTime(double seconds) {
     clearSamples();
     endOfStream = false;
+    countingFromStart = seconds == 0.0;
+    delivered = 0;
     // Whatever happens below, the stream has left its opening position, so
     // a later startFromBeginning must seek back to the start.
     started = true;
@@ -425,6 +443,9 @@ void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
         currentTime = good ? static_cast<double>(held.timeNs) / 1e9
                            : std::numeric_limits<double>::infinity();
         samples.pop_front();
+        if (good) {
+            ++delivered;
+        }
     } catch (const std::exception&) {
         currentTime = std::numeric_limits<double>::infinity();
         return;
@@ -435,9 +456,33 @@ void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
         Queued next;
         if (pullTimed(next)) {
             samples.push_back(std::move(next));
+        } else {
+            checkFrameCount(false);
         }
     } catch (const std::exception&) {
         nextPullFailed = true;
+        checkFrameCount(true);
+    }
+}
+
+void GstReader::checkFrameCount(bool failed) {
+    if (!countingFromStart) {
+        return;
+    }
+    countingFromStart = false;
+    const double duration = getDuration();
+    const double expected = duration > 0.0 && frameRate > 0.0 ? std::floor(duration * frameRate + 0.5) : 0.0;
+    const std::string counts = std::to_string(delivered) + " frames of the " +
+                               (expected > 0.0 ? std::to_string(static_cast<std::uint64_t>(expected)) : std::string("unknown number")) +
+                               " its duration holds";
+    if (failed) {
+        warnings.push_back({"DecoderStopped", "The video decoder stopped with an error after " + counts});
+        return;
+    }
+    // A frame or two less is how some encoders end a stream; a tenth less is
+    // a stream that broke off.
+    if (expected > 0.0 && static_cast<double>(delivered) < 0.9 * expected) {
+        warnings.push_back({"FrameCountMismatch", "The video stream ended after " + counts});
     }
 }
 
