@@ -43,7 +43,9 @@ public:
 
     // The parts a probe on the demuxer's video pad calls.
     void streamCaps(const GstCaps* caps);
-    void chunk(GstBuffer* buffer);
+    // False for a chunk the decoder must not see: one before the keyframe
+    // decoding starts from.
+    bool chunk(GstBuffer* buffer);
     void flushed();
 
 private:
@@ -56,6 +58,9 @@ private:
 
     mutable std::mutex mutex_;
     Codec codec_ = Codec::Other;
+    int lengthSize_ = 0;  // H.264 in length-prefixed units, else 0
+    static constexpr unsigned kSkipLimit = 300;
+    unsigned skipped_ = 0;
     bool sawKeyframe_ = false;
     std::uint64_t keyDtsNs_ = 0;
     bool keyPacked_ = false;

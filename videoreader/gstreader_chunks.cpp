@@ -42,6 +42,28 @@ std::vector<int> vopTypes(const std::uint8_t* data, std::size_t size) {
     return types;
 }
 
+// Whether an H.264 chunk holds an IDR picture, in a byte stream (start
+// codes) or in length-prefixed units of `lengthSize` bytes.
+bool holdsIdr(const std::uint8_t* data, std::size_t size, int lengthSize) {
+    if (lengthSize > 0) {
+        for (std::size_t at = 0; at + static_cast<std::size_t>(lengthSize) < size;) {
+            std::size_t length = 0;
+            for (int i = 0; i < lengthSize; ++i) length = length << 8 | data[at + static_cast<std::size_t>(i)];
+            at += static_cast<std::size_t>(lengthSize);
+            if (at < size && (data[at] & 0x1F) == 5) return true;
+            at += length;
+        }
+        return false;
+    }
+    for (std::size_t i = 0; i + 3 < size; ++i) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+            if ((data[i + 3] & 0x1F) == 5) return true;
+            i += 2;
+        }
+    }
+    return false;
+}
+
 GstPadProbeReturn onChunk(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto track = static_cast<Weak*>(data)->lock();
     if (!track) return GST_PAD_PROBE_OK;
@@ -49,7 +71,9 @@ GstPadProbeReturn onChunk(GstPad*, GstPadProbeInfo* info, gpointer data) {
         if (!track->numbered()) return GST_PAD_PROBE_OK;
         GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
         GST_PAD_PROBE_INFO_DATA(info) = buffer;
-        track->chunk(buffer);
+        if (!track->chunk(buffer)) {
+            return GST_PAD_PROBE_DROP;
+        }
         // The demuxer's stamp is the decode slot, not the display time (see
         // the header): the decoder is to stamp nothing.
         GST_BUFFER_PTS(buffer) = GST_CLOCK_TIME_NONE;
@@ -152,10 +176,17 @@ void ChunkTrack::streamCaps(const GstCaps* caps) {
     const GstStructure* s = gst_caps_get_structure(caps, 0);
     const char* name = gst_structure_get_name(s);
     Codec codec = Codec::Other;
+    int lengthSize = 0;
     gint version = 0;
     gboolean system = FALSE;
     if (std::strcmp(name, "video/x-h264") == 0) {
         codec = Codec::H264;
+        const char* format = gst_structure_get_string(s, "stream-format");
+        if (format != nullptr && std::strcmp(format, "avc") == 0) {
+            // The unit length size is in the codec data; 4 bytes is what
+            // every AVI writer uses.
+            lengthSize = 4;
+        }
     } else if (std::strcmp(name, "video/x-xvid") == 0) {
         codec = Codec::Mpeg4Part2;
     } else if (std::strcmp(name, "video/x-divx") == 0) {
@@ -167,32 +198,54 @@ void ChunkTrack::streamCaps(const GstCaps* caps) {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     codec_ = codec;
+    lengthSize_ = lengthSize;
 }
 
-void ChunkTrack::chunk(GstBuffer* buffer) {
+bool ChunkTrack::chunk(GstBuffer* buffer) {
     const std::size_t size = gst_buffer_get_size(buffer);
-    if (size == 0) return;  // a dropped-frame placeholder
     std::lock_guard<std::mutex> lock(mutex_);
-    const bool parse = codec_ == Codec::Mpeg4Part2 && (!sawKeyframe_ || countingB_);
+    if (size == 0) {
+        return sawKeyframe_;  // a dropped-frame placeholder
+    }
+    const bool parse = codec_ == Codec::Mpeg4Part2 ? !sawKeyframe_ || countingB_ : !sawKeyframe_;
     std::vector<int> types;
+    bool idr = false;
     if (parse) {
         GstMapInfo map;
         if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            types = vopTypes(map.data, map.size);
+            if (codec_ == Codec::Mpeg4Part2) {
+                types = vopTypes(map.data, map.size);
+            } else {
+                idr = holdsIdr(map.data, map.size, lengthSize_);
+            }
             gst_buffer_unmap(buffer, &map);
         }
     }
     if (!sawKeyframe_) {
+        // Decoding starts at a picture that needs no other. Without an index
+        // the demuxer may start anywhere: what comes before the first real
+        // keyframe would decode to damaged pictures, so it never reaches the
+        // decoder. A stream whose keyframes this cannot tell is not held up
+        // for long: after a while the demuxer's word is taken.
+        const bool key = codec_ == Codec::Mpeg4Part2 ? !types.empty() && types.front() == 0 : idr;
+        const bool demuxerKey = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+        if (!key && !(demuxerKey && skipped_ >= kSkipLimit)) {
+            ++skipped_;
+            return false;
+        }
         sawKeyframe_ = true;
+        skipped_ = 0;
         keyDtsNs_ = GST_BUFFER_DTS_IS_VALID(buffer) ? GST_BUFFER_DTS(buffer)
                     : GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer)
                                                       : 0;
         keyPacked_ = types.size() >= 2;
         leadingB_ = 0;
         countingB_ = codec_ == Codec::Mpeg4Part2 && !keyPacked_;
-        return;
+        return true;
     }
-    if (!countingB_) return;
+    if (!countingB_) {
+        return true;
+    }
     for (int type : types) {
         if (type != 2) {
             countingB_ = false;
@@ -200,11 +253,13 @@ void ChunkTrack::chunk(GstBuffer* buffer) {
         }
         ++leadingB_;
     }
+    return true;
 }
 
 void ChunkTrack::flushed() {
     std::lock_guard<std::mutex> lock(mutex_);
     sawKeyframe_ = false;
+    skipped_ = 0;
     countingB_ = false;
     leadingB_ = 0;
     keyPacked_ = false;

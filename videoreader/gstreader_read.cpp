@@ -324,10 +324,24 @@ void GstReader::seekToTime(double seconds) {
     seek(position);
     forgetPreviousTime(position);
 
+    // Without an index the demuxer cannot tell keyframes, and decoding
+    // starts at the first real one after the position: when that is shown
+    // after the target, the seek goes back further, a second more each time.
+    // (No keyframe at all after the position shows as the end of the stream.)
+    std::uint64_t stepBack = GST_SECOND;
     std::uint64_t lastTime = 0;
     for (;;) {
         Queued next;
-        if (!pullTimed(next)) {
+        const bool pulled = pullTimed(next);
+        const bool landedPast = samples.empty() && (!pulled || target < next.timeNs);
+        if (landedPast && position > 0 && chunks && chunks->numbered()) {
+            position = position > stepBack ? position - stepBack : 0;
+            stepBack *= 2;
+            seek(position);
+            forgetPreviousTime(position);
+            continue;
+        }
+        if (!pulled) {
             break;
         }
         lastTime = next.timeNs;
