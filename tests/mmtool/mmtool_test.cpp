@@ -4,6 +4,7 @@
 #include <plugins/media.hpp>
 
 #include <host/lib/pluginhost.hpp>
+#include <support/files.hpp>
 
 #include <gtest/gtest.h>
 
@@ -23,9 +24,11 @@ struct ToolRun {
     std::string out;
 };
 
-ToolRun mmtool(const std::string& arguments) {
+// `stderrToo`: the tool's standard error is captured with its output.
+ToolRun mmtool(const std::string& arguments, bool stderrToo = false) {
     ToolRun run;
-    const std::string command = plugin_test::buildDir() + "/bin/mmtool " + arguments + " 2>/dev/null";
+    const std::string command =
+        plugin_test::buildDir() + "/bin/mmtool " + arguments + (stderrToo ? " 2>&1" : " 2>/dev/null");
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
     char chunk[4096];
@@ -115,6 +118,31 @@ TEST(MmtoolPlugins, InfoShowsThePublishedPropertiesAndRefusesWhatNoPluginReads) 
     EXPECT_EQ(mmtool("info '" + file + "' --plugin").status, 2);
     EXPECT_EQ(mmtool("frames '" + file + "' --count -1").status, 2);
     EXPECT_EQ(mmtool("frames '" + file + "' --start soon").status, 2);
+}
+
+TEST(MmtoolPlugins, FramesFailsLoudlyOnAFileWithoutVideoOrWithoutAVideoDecoder) {
+    ToolRun run = mmtool("frames '" + plugin_test::audioOnlyFile() + "'", true);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("no video stream"), std::string::npos) << run.out;
+
+    if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
+    // An MPEG-4 AVI renamed to a codec nothing here decodes.
+    const std::string source = testsupport::scratchPath("tovcr2.avi");
+    ASSERT_TRUE(testsupport::runQuiet("ffmpeg -nostdin -y -v error -f lavfi -i testsrc2=size=64x48:rate=10:duration=1 "
+                                      "-c:v mpeg4 -vtag XVID '" + source + "'"));
+    std::string data = testsupport::readFile(source);
+    for (const char* fourcc : {"XVID", "FMP4"}) {
+        for (std::size_t at = data.find(fourcc); at != std::string::npos && at < 4096; at = data.find(fourcc, at + 4)) {
+            data.replace(at, 4, "VCR2");
+        }
+    }
+    const std::string vcr2 = testsupport::writeFile(testsupport::scratchPath("vcr2.avi"), data);
+    for (const char* plugin : {"", " --plugin gstplugin"}) {
+        run = mmtool("frames '" + vcr2 + "'" + plugin, true);
+        EXPECT_EQ(run.status, 1) << plugin << run.out;
+        EXPECT_NE(run.out.find("CodecNotFound"), std::string::npos) << plugin << run.out;
+        EXPECT_NE(run.out.find("VCR"), std::string::npos) << plugin << run.out;
+    }
 }
 
 }  // namespace
