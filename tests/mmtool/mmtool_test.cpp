@@ -125,6 +125,13 @@ TEST(MmtoolPlugins, FramesFailsLoudlyOnAFileWithoutVideoOrWithoutAVideoDecoder) 
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_NE(run.out.find("no video stream"), std::string::npos) << run.out;
 
+    // A start the plugin reports as failed (a single picture cannot seek).
+    const std::string still = plugin_test::makeMedia(
+        "still.jpg", "videotestsrc num-buffers=1 ! video/x-raw,width=40,height=30 ! jpegenc ! filesink location=@OUT@");
+    run = mmtool("frames --plugin gstplugin --start 0.5 '" + still + "'", true);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("error multimedia:videofile:SeekFailed"), std::string::npos) << run.out;
+
     if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
     // An MPEG-4 AVI renamed to a codec nothing here decodes.
     const std::string source = testsupport::scratchPath("tovcr2.avi");
