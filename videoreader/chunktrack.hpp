@@ -20,6 +20,7 @@
 #include <gst/gst.h>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -40,6 +41,10 @@ public:
     // delivers after the last start or flush; false before the keyframe
     // passed. `periodNs` is one frame period.
     bool anchor(std::uint64_t periodNs, std::uint64_t& timeNs) const;
+    // In a packed MPEG-4 bitstream: the display time, in nanoseconds, of the
+    // next picture the decoder delivers, taken from the list the chunks make
+    // (see below); false when the stream is not packed or the list is empty.
+    bool nextShown(std::uint64_t& timeNs);
 
     // The parts a probe on the demuxer's video pad calls.
     void streamCaps(const GstCaps* caps);
@@ -47,6 +52,7 @@ public:
     // decoding starts from.
     bool chunk(GstBuffer* buffer);
     void flushed();
+    void ended();
 
 private:
     ChunkTrack() = default;
@@ -66,6 +72,19 @@ private:
     bool keyPacked_ = false;
     unsigned leadingB_ = 0;
     bool countingB_ = false;
+    // A packed bitstream puts each reference picture in the chunk of its
+    // own display slot, so its time is its chunk's; the B-pictures between
+    // two references follow the earlier one period by period. Counting
+    // alone would go wrong where an encoder left a slot out (libxvid
+    // through FFmpeg never writes the last B-picture but one).
+    bool packed_ = false;
+    std::uint64_t periodNs_ = 0;
+    bool pendingRef_ = false;
+    std::uint64_t pendingRefNs_ = 0;
+    bool shownRef_ = false;
+    std::uint64_t nextBNs_ = 0;
+    std::deque<std::uint64_t> shown_;
+    void show(std::uint64_t timeNs);
 };
 
 }  // namespace qsVideoReader

@@ -101,6 +101,8 @@ GstPadProbeReturn onChunk(GstPad*, GstPadProbeInfo* info, gpointer data) {
                 gst_event_unref(event);
                 GST_PAD_PROBE_INFO_DATA(info) = replaced;
             }
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
+            track->ended();
         } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP ||
                    GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START) {
             track->flushed();
@@ -196,9 +198,16 @@ void ChunkTrack::streamCaps(const GstCaps* caps) {
                version == 4 && !(gst_structure_get_boolean(s, "systemstream", &system) && system)) {
         codec = Codec::Mpeg4Part2;
     }
+    gint num = 0;
+    gint den = 0;
+    std::uint64_t period = 0;
+    if (gst_structure_get_fraction(s, "framerate", &num, &den) && num > 0 && den > 0) {
+        period = gst_util_uint64_scale_round(GST_SECOND, static_cast<guint64>(den), static_cast<guint64>(num));
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     codec_ = codec;
     lengthSize_ = lengthSize;
+    periodNs_ = period;
 }
 
 bool ChunkTrack::chunk(GstBuffer* buffer) {
@@ -207,7 +216,7 @@ bool ChunkTrack::chunk(GstBuffer* buffer) {
     if (size == 0) {
         return sawKeyframe_;  // a dropped-frame placeholder
     }
-    const bool parse = codec_ == Codec::Mpeg4Part2 ? !sawKeyframe_ || countingB_ : !sawKeyframe_;
+    const bool parse = codec_ == Codec::Mpeg4Part2 || !sawKeyframe_;
     std::vector<int> types;
     bool idr = false;
     if (parse) {
@@ -241,18 +250,60 @@ bool ChunkTrack::chunk(GstBuffer* buffer) {
         keyPacked_ = types.size() >= 2;
         leadingB_ = 0;
         countingB_ = codec_ == Codec::Mpeg4Part2 && !keyPacked_;
+    } else if (countingB_) {
+        for (int type : types) {
+            if (type != 2) {
+                countingB_ = false;
+                break;
+            }
+            ++leadingB_;
+        }
+    }
+    if (codec_ != Codec::Mpeg4Part2 || periodNs_ == 0) {
         return true;
     }
-    if (!countingB_) {
-        return true;
-    }
+    packed_ = packed_ || types.size() >= 2;
+    const std::uint64_t chunkNs = GST_BUFFER_DTS_IS_VALID(buffer) ? GST_BUFFER_DTS(buffer) : keyDtsNs_;
     for (int type : types) {
         if (type != 2) {
-            countingB_ = false;
-            break;
+            if (pendingRef_) {
+                show(pendingRefNs_);
+                shownRef_ = true;
+                nextBNs_ = pendingRefNs_ + periodNs_;
+            }
+            pendingRef_ = true;
+            pendingRefNs_ = chunkNs;
+        } else if (shownRef_) {
+            // (Before a second reference the B-pictures refer to one that
+            // decoding did not start from: they are not decoded.)
+            show(nextBNs_);
+            nextBNs_ += periodNs_;
         }
-        ++leadingB_;
     }
+    return true;
+}
+
+void ChunkTrack::show(std::uint64_t timeNs) {
+    if (packed_) {
+        shown_.push_back(timeNs);
+    }
+}
+
+void ChunkTrack::ended() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (pendingRef_) {
+        show(pendingRefNs_);
+        pendingRef_ = false;
+    }
+}
+
+bool ChunkTrack::nextShown(std::uint64_t& timeNs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!packed_ || shown_.empty()) {
+        return false;
+    }
+    timeNs = shown_.front();
+    shown_.pop_front();
     return true;
 }
 
@@ -261,6 +312,9 @@ void ChunkTrack::flushed() {
     sawKeyframe_ = false;
     skipped_ = 0;
     countingB_ = false;
+    pendingRef_ = false;
+    shownRef_ = false;
+    shown_.clear();
     leadingB_ = 0;
     keyPacked_ = false;
 }

@@ -218,7 +218,9 @@ std::uint64_t GstReader::sampleTime(GstSample* sample) {
         // Pictures leave the decoder in display order: each is shown one
         // period after the one before, the first at its keyframe's time.
         std::uint64_t time = previousNs + period;
-        if (!havePrevious && !chunks->anchor(period, time)) {
+        if (chunks->nextShown(time)) {
+            // a packed bitstream's own list
+        } else if (!havePrevious && !chunks->anchor(period, time)) {
             time = restartNs;
         }
         havePrevious = true;
