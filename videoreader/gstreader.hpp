@@ -71,6 +71,7 @@ private:
     void createVideoElements();
     void startPlayback();
     void shutdown();
+    void dropChunkTrack();
     void clearSamples();
     // Next sample of the appsink, or null at the end of the stream; throws
     // ReadFailedException when the pipeline can deliver neither.

@@ -61,6 +61,7 @@ GstReader::~GstReader() {
     } catch (...) {
     }
     frame.reset();
+    dropChunkTrack();
     pipeline.reset();
 }
 
@@ -98,6 +99,7 @@ void GstReader::createVideoElements() {
     // earlier file survives.
     clearSamples();
     shutdown();
+    dropChunkTrack();
     pipeline.reset();
     appsink = nullptr;
     frame.reset();

@@ -106,12 +106,17 @@ void GstReader::shutdown() {
     if (!gst::changeStateAndWait(pipeline.get(), GST_STATE_NULL)) {
         return;
     }
+    dropChunkTrack();
+    pipeline.reset();
+    appsink = nullptr;
+}
+
+void GstReader::dropChunkTrack() {
+    // Before the pipeline it watches goes.
     if (chunks) {
         chunks->detach();
         chunks.reset();
     }
-    pipeline.reset();
-    appsink = nullptr;
 }
 
 void GstReader::close() {
