@@ -147,6 +147,21 @@ bool GstReader::pipelineFailed() {
                         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
                         name.resize(name.size() - suffix.size());
                     }
+                    // A codec GStreamer does not know by name is named by its FourCC.
+                    const GstStructure* fields = gst_message_get_structure(raw);
+                    const GValue* detailCaps = fields ? gst_structure_get_value(fields, "detail") : nullptr;
+                    const GstCaps* caps = detailCaps && GST_VALUE_HOLDS_CAPS(detailCaps) ? gst_value_get_caps(detailCaps)
+                                                                                         : nullptr;
+                    gint fourcc = 0;
+                    if (caps && gst_caps_get_size(caps) > 0 &&
+                        gst_structure_get_int(gst_caps_get_structure(caps, 0), "fourcc", &fourcc)) {
+                        std::string code;
+                        for (int shift = 0; shift < 32; shift += 8) {
+                            const char c = static_cast<char>((static_cast<guint32>(fourcc) >> shift) & 0xFF);
+                            code += g_ascii_isprint(c) ? c : '?';
+                        }
+                        name += " (FourCC " + code + ")";
+                    }
                     missingVideoDecoder = name;
                 }
             }
@@ -453,6 +468,7 @@ void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
             currentTime = std::numeric_limits<double>::infinity();
         } else {
             endOfStream = true;
+            checkFrameCount(false);  // a stream that delivered nothing at all
         }
         return;
     }
@@ -493,9 +509,10 @@ void GstReader::checkFrameCount(bool failed) {
     countingFromStart = false;
     const double duration = getDuration();
     const double expected = duration > 0.0 && frameRate > 0.0 ? std::floor(duration * frameRate + 0.5) : 0.0;
-    const std::string counts = std::to_string(delivered) + " frames of the " +
-                               (expected > 0.0 ? std::to_string(static_cast<std::uint64_t>(expected)) : std::string("unknown number")) +
-                               " its duration holds";
+    std::string counts = std::to_string(delivered) + " frames";
+    if (expected > 0.0) {
+        counts += " of the " + std::to_string(static_cast<std::uint64_t>(expected)) + " its duration holds";
+    }
     if (failed) {
         warnings.push_back({"DecoderStopped", "The video decoder stopped with an error after " + counts});
         return;

@@ -151,15 +151,22 @@ TEST_F(AviStreams, NumAudioChannelsIsThatOfThePlayedAudioStream) {
 }
 
 TEST_F(AviStreams, AVideoCodecWithoutADecoderFailsTheOpenNamingIt) {
+    // An MPEG-4 file relabelled as ATI VCR2, and H.264 with MP3 under a
+    // FourCC GStreamer does not know (as in FFmpeg's own test files).
     const std::string source = ffmpegAvi("xvid.avi", kKinds[0].arguments);
     const std::string vcr2 = withVideoFourcc(withVideoFourcc(source, "XVID", "VCR2", "vcr2a.avi"), "FMP4", "VCR2",
                                              "vcr2.avi");
-    Reader reader(qsVideoReader::createGstReaderInstance());
-    try {
-        reader->open(toU16(vcr2), false);
-        FAIL() << "opened a file whose video nothing decodes";
-    } catch (const qsVideoReader::UnknownCodecException& failure) {
-        EXPECT_NE(std::string(failure.what()).find("VCR"), std::string::npos) << failure.what();
+    const std::string smv2 =
+        ffmpegAvi("smv2.avi", "-f lavfi -i sine=duration=4 -c:v libx264 -bf 3 -vtag SMV2 -c:a libmp3lame");
+    ASSERT_FALSE(smv2.empty());
+    for (const auto& [path, named] : {std::pair{vcr2, "VCR 2"}, std::pair{smv2, "FourCC SMV2"}}) {
+        Reader reader(qsVideoReader::createGstReaderInstance());
+        try {
+            reader->open(toU16(path), false);
+            ADD_FAILURE() << "opened " << path << " whose video nothing decodes";
+        } catch (const qsVideoReader::UnknownCodecException& failure) {
+            EXPECT_NE(std::string(failure.what()).find(named), std::string::npos) << failure.what();
+        }
     }
 }
 
