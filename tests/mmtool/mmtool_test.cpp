@@ -120,6 +120,50 @@ TEST(MmtoolPlugins, InfoShowsThePublishedPropertiesAndRefusesWhatNoPluginReads) 
     EXPECT_EQ(mmtool("frames '" + file + "' --start soon").status, 2);
 }
 
+// Times through the host: an MPEG-4 AVI with B-pictures and open groups
+// (keyframe chunks 0, 25, 49, 73, 97, shown at 0, 27, 51, 75, 99); which
+// picture each time shows is held against FFmpeg in tests/gstreader.
+TEST(MmtoolPlugins, FramesOfAnAviWithBPicturesCarryTheirDisplayTimes) {
+    if (!testsupport::haveTool("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
+    const std::string file = testsupport::scratchPath("bframes.avi");
+    ASSERT_TRUE(testsupport::runQuiet("ffmpeg -nostdin -y -v error -f lavfi -i testsrc2=size=64x48:rate=25:duration=4 "
+                                      "-c:v mpeg4 -vtag XVID -bf 2 -g 25 '" + file + "'"));
+    ToolRun run = mmtool("frames '" + file + "'");
+    ASSERT_EQ(run.status, 0) << run.out;
+    auto lines = linesWith(run.out, "fnv1a=");
+    ASSERT_EQ(lines.size(), 100u) << run.out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        char time[32];
+        std::snprintf(time, sizeof time, "t=%.6f ", static_cast<double>(i) * 0.04);
+        EXPECT_NE(lines[i].find(time), std::string::npos) << lines[i];
+    }
+    // Just before a keyframe's display slot, and on it.
+    run = mmtool("frames '" + file + "' --start 1.07 --count 3");
+    lines = linesWith(run.out, "fnv1a=");
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    EXPECT_NE(lines[0].find("t=1.040000"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("t=1.080000"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("t=1.120000"), std::string::npos) << lines[2];
+
+    // Pictures 30 on zeroed: the stream ends early, and the plugin says so.
+    std::string data = testsupport::readFile(file);
+    int chunk = 0;
+    for (std::size_t at = data.find("00dc"); at != std::string::npos; at = data.find("00dc", at + 4)) {
+        std::size_t size = 0;
+        for (int i = 3; i >= 0; --i) size = size << 8 | static_cast<unsigned char>(data[at + 4 + static_cast<std::size_t>(i)]);
+        // A chunk, not an index entry naming one: its data opens with a start code.
+        if (at + 8 + size > data.size() || data.compare(at + 8, 3, std::string("\0\0\1", 3)) != 0) continue;
+        if (chunk++ >= 30) data.replace(at + 8, size, std::string(size, '\0'));
+        at += 8 + size - 4;
+    }
+    const std::string broken = testsupport::writeFile(testsupport::scratchPath("bframes-broken.avi"), data);
+    run = mmtool("frames '" + broken + "'");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(linesWith(run.out, "fnv1a=").size(), 30u) << run.out;
+    EXPECT_EQ(linesWith(run.out, "warning multimedia:videofile:FrameCountMismatch").size(), 1u) << run.out;
+    EXPECT_EQ(linesWith(run.out, "30 frames of the 100").size(), 1u) << run.out;
+}
+
 TEST(MmtoolPlugins, FramesFailsLoudlyOnAFileWithoutVideoOrWithoutAVideoDecoder) {
     ToolRun run = mmtool("frames '" + plugin_test::audioOnlyFile() + "'", true);
     EXPECT_EQ(run.status, 1) << run.out;
