@@ -4,6 +4,14 @@
 // caller memory in row-major interleaved or the frame library's default
 // layout. GStreamer types stay opaque here so that users of this header need
 // nothing but the reader interface.
+//
+// A frame's time is the time its picture is shown at. For AVI streams whose
+// pictures the decoder reorders (MPEG-4 Part 2, H.264) the reader numbers
+// the pictures itself (chunktrack.hpp); for the rest it takes the stream time
+// of each buffer. A video stream without a decoder fails open with an
+// UnknownCodecException naming the codec; a stream read from its start that
+// ends far short of its duration, or on a decoder error, is said through
+// IReaderWarnings.
 
 #include <common/export.hpp>
 #include <videoreader/ivideoreader.hpp>

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ const AviKind kKinds[] = {
     {"xvidcut", "-c:v mpeg4 -vtag XVID -bf 2 -g 12 -q:v 8", true, 50, true},
     {"h264cut", "-c:v libx264 -bf 3 -g 25", true, 47, true},
 };
+
+void PrintTo(const AviKind& kind, std::ostream* out) { *out << kind.name; }
 
 std::string aviFile(const AviKind& kind) {
     const std::string whole = ffmpegAvi(std::string(kind.name) + ".avi", kind.arguments);
