@@ -16,6 +16,14 @@
 // sits in the chunk of its own display slot; H.264 keyframes in AVI start
 // closed groups.) The pictures shown before the keyframe reference the
 // previous group and are not decoded after a seek.
+//
+// Two more things happen on the way. The segment a flushing seek sends is
+// made to start at 0, since the decoder would drop the pictures before the
+// seek position by times it guesses for them; the reader drops what lies
+// before its target itself. And chunks before the first real keyframe after
+// a start or a seek (told from the bitstream: without an index the demuxer
+// cannot tell) never reach the decoder. The demuxer's streaming thread and
+// the reader's thread meet in this object, under its mutex.
 
 #include <gst/gst.h>
 
@@ -46,7 +54,7 @@ public:
     // (see below); false when the stream is not packed or the list is empty.
     bool nextShown(std::uint64_t& timeNs);
 
-    // The parts a probe on the demuxer's video pad calls.
+    // What the probes on the demuxer's video pad call.
     void streamCaps(const GstCaps* caps);
     // False for a chunk the decoder must not see: one before the keyframe
     // decoding starts from.
