@@ -54,7 +54,9 @@ public:
     // (see below); false when the stream is not packed or the list is empty.
     bool nextShown(std::uint64_t& timeNs);
 
-    // What the probes on the demuxer's video pad call.
+    // What the probes on the demuxer's video pad call; claimPad answers true
+    // for the first video pad only.
+    bool claimPad();
     void streamCaps(const GstCaps* caps);
     // False for a chunk the decoder must not see: one before the keyframe
     // decoding starts from.
@@ -71,6 +73,7 @@ private:
     gulong setupHandler_ = 0;
 
     mutable std::mutex mutex_;
+    bool havePad_ = false;
     Codec codec_ = Codec::Other;
     int lengthSize_ = 0;  // H.264 in length-prefixed units, else 0
     static constexpr unsigned kSkipLimit = 300;

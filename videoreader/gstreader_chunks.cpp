@@ -117,7 +117,9 @@ void onPadAdded(GstElement*, GstPad* pad, gpointer data) {
     gchar* name = gst_pad_get_name(pad);
     const bool video = name != nullptr && std::strncmp(name, "video_", 6) == 0;
     g_free(name);
-    if (!video) return;
+    // The first video stream is the one playbin plays unless told otherwise;
+    // chunks of a second one must not mix with its count.
+    if (!video || !track->claimPad()) return;
     if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
         track->streamCaps(caps);
         gst_caps_unref(caps);
@@ -160,6 +162,13 @@ void ChunkTrack::detach() {
 }
 
 ChunkTrack::~ChunkTrack() { detach(); }
+
+bool ChunkTrack::claimPad() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool first = !havePad_;
+    havePad_ = true;
+    return first;
+}
 
 bool ChunkTrack::numbered() const {
     std::lock_guard<std::mutex> lock(mutex_);
