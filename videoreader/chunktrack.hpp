@@ -12,10 +12,11 @@
 // number. That one is the keyframe a playback starts from (chunk 0, or the
 // keyframe a seek lands on): its display number is its chunk number, plus,
 // in a plain MPEG-4 Part 2 stream, the B-pictures that follow it in the file
-// but are shown before it. (In a packed bitstream each reference picture
-// sits in the chunk of its own display slot; H.264 keyframes in AVI start
-// closed groups.) The pictures shown before the keyframe reference the
-// previous group and are not decoded after a seek.
+// but are shown before it, which reference the previous group and are not
+// decoded after a seek. (In a packed bitstream each reference picture sits
+// in the chunk of its own display slot. With H.264, after an IDR keyframe as
+// after an open group's intra keyframe, the first picture the decoder
+// delivers is shown at the keyframe's chunk slot.)
 //
 // Two more things happen on the way. The segment a flushing seek sends is
 // made to start at 0, since the decoder would drop the pictures before the

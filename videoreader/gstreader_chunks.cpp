@@ -2,6 +2,7 @@
 
 #include <videoreader/chunktrack.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -42,26 +43,66 @@ std::vector<int> vopTypes(const std::uint8_t* data, std::size_t size) {
     return types;
 }
 
-// Whether an H.264 chunk holds an IDR picture, in a byte stream (start
+// The kind of picture an H.264 chunk starts: an IDR picture, another picture
+// made of intra slices only (an open group's keyframe), or neither.
+enum class H264Start { None, Intra, Idr };
+
+// ue(v) of the slice header, read from `data`; false when it runs out.
+bool expGolomb(const std::uint8_t* data, std::size_t size, std::size_t& bit, std::uint32_t& value) {
+    int zeros = 0;
+    while (bit < size * 8 && !(data[bit / 8] >> (7 - bit % 8) & 1)) {
+        ++zeros;
+        ++bit;
+    }
+    if (zeros > 31 || bit >= size * 8) return false;
+    ++bit;
+    std::uint32_t rest = 0;
+    for (int i = 0; i < zeros; ++i, ++bit) {
+        if (bit >= size * 8) return false;
+        rest = rest << 1 | (data[bit / 8] >> (7 - bit % 8) & 1);
+    }
+    value = (1u << zeros) - 1 + rest;
+    return true;
+}
+
+H264Start unitStart(const std::uint8_t* unit, std::size_t size) {
+    if (size < 2) return H264Start::None;
+    const int type = unit[0] & 0x1F;
+    if (type == 5) return H264Start::Idr;
+    if (type != 1) return H264Start::None;
+    // first_mb_in_slice 0 and slice_type I or SI (2, 4, 7, 9).
+    std::size_t bit = 8;
+    std::uint32_t firstMb = 0;
+    std::uint32_t sliceType = 0;
+    const std::size_t head = std::min<std::size_t>(size, 16);
+    if (!expGolomb(unit, head, bit, firstMb) || !expGolomb(unit, head, bit, sliceType)) return H264Start::None;
+    return firstMb == 0 && (sliceType % 5 == 2 || sliceType % 5 == 4) ? H264Start::Intra : H264Start::None;
+}
+
+// The best start among the units of one chunk, in a byte stream (start
 // codes) or in length-prefixed units of `lengthSize` bytes.
-bool holdsIdr(const std::uint8_t* data, std::size_t size, int lengthSize) {
+H264Start chunkStart(const std::uint8_t* data, std::size_t size, int lengthSize) {
+    H264Start best = H264Start::None;
+    const auto take = [&best](H264Start s) {
+        if (static_cast<int>(s) > static_cast<int>(best)) best = s;
+    };
     if (lengthSize > 0) {
         for (std::size_t at = 0; at + static_cast<std::size_t>(lengthSize) < size;) {
             std::size_t length = 0;
             for (int i = 0; i < lengthSize; ++i) length = length << 8 | data[at + static_cast<std::size_t>(i)];
             at += static_cast<std::size_t>(lengthSize);
-            if (at < size && (data[at] & 0x1F) == 5) return true;
+            if (at < size) take(unitStart(data + at, std::min(length, size - at)));
             at += length;
         }
-        return false;
+        return best;
     }
     for (std::size_t i = 0; i + 3 < size; ++i) {
         if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-            if ((data[i + 3] & 0x1F) == 5) return true;
+            take(unitStart(data + i + 3, size - i - 3));
             i += 2;
         }
     }
-    return false;
+    return best;
 }
 
 GstPadProbeReturn onChunk(GstPad*, GstPadProbeInfo* info, gpointer data) {
@@ -227,14 +268,14 @@ bool ChunkTrack::chunk(GstBuffer* buffer) {
     }
     const bool parse = codec_ == Codec::Mpeg4Part2 || !sawKeyframe_;
     std::vector<int> types;
-    bool idr = false;
+    H264Start start = H264Start::None;
     if (parse) {
         GstMapInfo map;
         if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
             if (codec_ == Codec::Mpeg4Part2) {
                 types = vopTypes(map.data, map.size);
             } else {
-                idr = holdsIdr(map.data, map.size, lengthSize_);
+                start = chunkStart(map.data, map.size, lengthSize_);
             }
             gst_buffer_unmap(buffer, &map);
         }
@@ -245,8 +286,12 @@ bool ChunkTrack::chunk(GstBuffer* buffer) {
         // keyframe would decode to damaged pictures, so it never reaches the
         // decoder. A stream whose keyframes this cannot tell is not held up
         // for long: after a while the demuxer's word is taken.
-        const bool key = codec_ == Codec::Mpeg4Part2 ? !types.empty() && types.front() == 0 : idr;
         const bool demuxerKey = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+        // An intra picture that is not IDR starts an open group; the
+        // decoder starts from it when the index marks it a keyframe.
+        const bool key = codec_ == Codec::Mpeg4Part2
+                             ? !types.empty() && types.front() == 0
+                             : start == H264Start::Idr || (start == H264Start::Intra && demuxerKey);
         if (!key && !(demuxerKey && skipped_ >= kSkipLimit)) {
             ++skipped_;
             return false;

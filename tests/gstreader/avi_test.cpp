@@ -40,6 +40,7 @@ const AviKind kKinds[] = {
     {"packed", "-c:v libxvid -bf 2", false, 97, true},
     {"h264aac", "-f lavfi -i sine=duration=4 -c:v libx264 -bf 3 -g 25 -c:a aac -ac 2", false, 100, true},
     {"h264pcm", "-f lavfi -i sine=duration=4 -c:v libx264 -bf 3 -g 25 -c:a pcm_s16le", false, 100, true},
+    {"h264opengop", "-c:v libx264 -bf 3 -g 25 -x264-params open-gop=1", false, 100, true},
     {"xvidcut", "-c:v mpeg4 -vtag XVID -bf 2 -g 12 -q:v 8", true, 50, true},
     {"h264cut", "-c:v libx264 -bf 3 -g 25", true, 47, true},
 };
