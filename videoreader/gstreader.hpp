@@ -4,6 +4,14 @@
 // caller memory in row-major interleaved or the frame library's default
 // layout. GStreamer types stay opaque here so that users of this header need
 // nothing but the reader interface.
+//
+// A frame's time is the time its picture is shown at. For AVI streams whose
+// pictures the decoder reorders (MPEG-4 Part 2, H.264) the reader numbers
+// the pictures itself (chunktrack.hpp); for the rest it takes the stream time
+// of each buffer. A video stream without a decoder fails open with an
+// UnknownCodecException naming the codec; a stream read from its start that
+// ends far short of its duration, or on a decoder error, is said through
+// IReaderWarnings.
 
 #include <common/export.hpp>
 #include <videoreader/ivideoreader.hpp>
@@ -14,6 +22,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 typedef struct _GstElement GstElement;
 typedef struct _GstSample GstSample;
@@ -24,7 +33,9 @@ class IFrame;
 
 namespace qsVideoReader {
 
-class MM_EXPORT GstReader : public IVideoReader {
+class ChunkTrack;
+
+class MM_EXPORT GstReader : public IVideoReader, public IReaderWarnings {
 public:
     // Initialises GStreamer; throws PluginRequirementException when it cannot.
     GstReader();
@@ -54,6 +65,7 @@ public:
     bool isEndOfStream() override;
     bool getOpenFlag() override;
     VideoDataType getVideoDataType() override;
+    std::vector<ReaderWarning> takeWarnings() override;
 
 private:
     using SampleHandle = std::shared_ptr<GstSample>;
@@ -67,6 +79,7 @@ private:
     void createVideoElements();
     void startPlayback();
     void shutdown();
+    void dropChunkTrack();
     void clearSamples();
     // Next sample of the appsink, or null at the end of the stream; throws
     // ReadFailedException when the pipeline can deliver neither.
@@ -84,12 +97,17 @@ private:
     bool copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void* destination);
     void fixOutputSize();
     bool pipelineFailed();
+    // At the end of a stream read from its start: says when it delivered far
+    // fewer frames than its duration holds, or when its decoder failed.
+    void checkFrameCount(bool failed);
 
     std::u16string fileName;
     std::size_t height = 0;
     std::size_t width = 0;
     double frameRate = 0.0;
     std::shared_ptr<GstElement> pipeline;
+    // The AVI video chunks on their way to the decoder (see chunktrack.hpp).
+    std::shared_ptr<ChunkTrack> chunks;
     GstElement* appsink = nullptr;
     std::unique_ptr<pixcapframekit::IFrame> frame;
     std::deque<Queued> samples;
@@ -105,6 +123,14 @@ private:
     // The time of the sample pulled last since the last positioning, which
     // the next one must not fall behind; `restartNs` stands in before the
     // first one.
+    // The pipeline said a decoder for the video stream is missing: its
+    // description (the codec's name).
+    std::string missingVideoDecoder;
+    // Frames copied since reading started from the beginning of the stream
+    // (counted only then), and what was said about it.
+    bool countingFromStart = false;
+    std::uint64_t delivered = 0;
+    std::vector<ReaderWarning> warnings;
     bool havePrevious = false;
     std::uint64_t previousNs = 0;
     std::uint64_t restartNs = 0;

@@ -3,12 +3,14 @@
 
 #include <videoreader/gstreader.hpp>
 
+#include <videoreader/chunktrack.hpp>
 #include <videoreader/gsthandles.hpp>
 
 #include <platform/services/framekit/framekit.hpp>
 #include <platform/services/i18n/i18n.hpp>
 
 #include <gst/app/gstappsink.h>
+#include <gst/pbutils/pbutils.h>
 
 namespace qsVideoReader {
 
@@ -49,6 +51,7 @@ GstReader::GstReader() {
         throw PluginRequirementException("Gstreamer version 0.10.0");
     }
     gst_segtrap_set_enabled(FALSE);
+    gst_pb_utils_init();
 }
 
 GstReader::~GstReader() {
@@ -58,6 +61,7 @@ GstReader::~GstReader() {
     } catch (...) {
     }
     frame.reset();
+    dropChunkTrack();
     pipeline.reset();
 }
 
@@ -95,6 +99,7 @@ void GstReader::createVideoElements() {
     // earlier file survives.
     clearSamples();
     shutdown();
+    dropChunkTrack();
     pipeline.reset();
     appsink = nullptr;
     frame.reset();
@@ -105,6 +110,9 @@ void GstReader::createVideoElements() {
     endOfStream = false;
     currentTime = 0.0;
     streamFailed = false;
+    missingVideoDecoder.clear();
+    countingFromStart = false;
+    delivered = 0;
 
     auto uri = fileUri(toUtf8(fileName));
 
@@ -113,6 +121,7 @@ void GstReader::createVideoElements() {
         throw InitializationFailedException();
     }
     pipeline = playbin;
+    chunks = ChunkTrack::attach(pipeline.get());
     QS_GST_INFO(fn, "Playbin has been created");
 
     // Held by us until playbin takes its own reference as its video sink.
@@ -174,7 +183,14 @@ void GstReader::createVideoElements() {
     gst_pipeline_use_clock(GST_PIPELINE(pipeline.get()), nullptr);
     QS_GST_INFO(fn, "playbin initialization has been completed");
 
-    if (!gst::changeStateAndWait(pipeline.get(), GST_STATE_PAUSED)) {
+    const bool paused = gst::changeStateAndWait(pipeline.get(), GST_STATE_PAUSED);
+    // A video stream nothing here decodes is a failure, whatever else the
+    // file holds: without it the file would pass for one without video.
+    pipelineFailed();
+    if (!missingVideoDecoder.empty()) {
+        throw UnknownCodecException("No decoder for the video codec \"" + missingVideoDecoder + "\"");
+    }
+    if (!paused) {
         throw UnexpectedException("Unable to initialize the video properties");
     }
     QS_GST_INFO(fn, "playbin successfully changed to paused");
@@ -320,7 +336,32 @@ std::size_t GstReader::getNumColorChannels() {
 }
 
 double GstReader::getNumAudioChannels() {
-    return 0.0;
+    // The channels of the audio stream playbin plays, as it leaves its decoder.
+    const gint index = currentStream("current-audio");
+    if (!pipeline || index < 0) {
+        return 0.0;
+    }
+    GstPad* raw = nullptr;
+    g_signal_emit_by_name(pipeline.get(), "get-audio-pad", index, &raw);
+    auto pad = gst::adoptPad(raw);  // transfer full
+    if (!pad) {
+        return 0.0;
+    }
+    auto caps = gst::adoptMiniObject(gst_pad_get_current_caps(pad.get()));
+    if (!caps || gst_caps_get_size(caps.get()) == 0) {
+        return 0.0;
+    }
+    gint channels = 0;
+    if (!gst_structure_get_int(gst_caps_get_structure(caps.get(), 0), "channels", &channels) || channels < 0) {
+        return 0.0;
+    }
+    return static_cast<double>(channels);
+}
+
+std::vector<ReaderWarning> GstReader::takeWarnings() {
+    std::vector<ReaderWarning> taken;
+    taken.swap(warnings);
+    return taken;
 }
 
 VideoDataType GstReader::getVideoDataType() {

@@ -2,11 +2,13 @@
 
 #include <videoreader/gstreader.hpp>
 
+#include <videoreader/chunktrack.hpp>
 #include <videoreader/gsthandles.hpp>
 
 #include <platform/services/framekit/framekit.hpp>
 
 #include <gst/app/gstappsink.h>
+#include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
 #include <cmath>
@@ -104,8 +106,17 @@ void GstReader::shutdown() {
     if (!gst::changeStateAndWait(pipeline.get(), GST_STATE_NULL)) {
         return;
     }
+    dropChunkTrack();
     pipeline.reset();
     appsink = nullptr;
+}
+
+void GstReader::dropChunkTrack() {
+    // Before the pipeline it watches goes.
+    if (chunks) {
+        chunks->detach();
+        chunks.reset();
+    }
 }
 
 void GstReader::close() {
@@ -125,6 +136,34 @@ bool GstReader::pipelineFailed() {
             auto message = gst::adoptMiniObject(raw);
             if (GST_MESSAGE_TYPE(raw) == GST_MESSAGE_ERROR) {
                 streamFailed = true;
+            } else if (gst_is_missing_plugin_message(raw)) {
+                auto detail = gst::adoptString(gst_missing_plugin_message_get_installer_detail(raw));
+                if (detail && std::strstr(detail.get(), "|decoder-video/") != nullptr) {
+                    auto description = gst::adoptString(gst_missing_plugin_message_get_description(raw));
+                    // "<codec> decoder": the codec's name is what the caller needs.
+                    std::string name = description ? description.get() : "unknown";
+                    const std::string suffix = " decoder";
+                    if (name.size() > suffix.size() &&
+                        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                        name.resize(name.size() - suffix.size());
+                    }
+                    // A codec GStreamer does not know by name is named by its FourCC.
+                    const GstStructure* fields = gst_message_get_structure(raw);
+                    const GValue* detailCaps = fields ? gst_structure_get_value(fields, "detail") : nullptr;
+                    const GstCaps* caps = detailCaps && GST_VALUE_HOLDS_CAPS(detailCaps) ? gst_value_get_caps(detailCaps)
+                                                                                         : nullptr;
+                    gint fourcc = 0;
+                    if (caps && gst_caps_get_size(caps) > 0 &&
+                        gst_structure_get_int(gst_caps_get_structure(caps, 0), "fourcc", &fourcc)) {
+                        std::string code;
+                        for (int shift = 0; shift < 32; shift += 8) {
+                            const char c = static_cast<char>((static_cast<guint32>(fourcc) >> shift) & 0xFF);
+                            code += g_ascii_isprint(c) ? c : '?';
+                        }
+                        name += " (FourCC " + code + ")";
+                    }
+                    missingVideoDecoder = name;
+                }
             }
         }
     }
@@ -195,6 +234,19 @@ std::uint64_t GstReader::sampleTime(GstSample* sample) {
     } else if (buffer != nullptr && GST_BUFFER_DURATION_IS_VALID(buffer)) {
         period = GST_BUFFER_DURATION(buffer);
     }
+    if (chunks && chunks->numbered()) {
+        // Pictures leave the decoder in display order: each is shown one
+        // period after the one before, the first at its keyframe's time.
+        std::uint64_t time = previousNs + period;
+        if (chunks->nextShown(time)) {
+            // a packed bitstream's own list
+        } else if (!havePrevious && !chunks->anchor(period, time)) {
+            time = restartNs;
+        }
+        havePrevious = true;
+        previousNs = time;
+        return time;
+    }
     // The stream time, not the buffer's own timestamp: each part of a
     // chained file starts its timestamps again at 0 in a segment that says
     // where the part lies in the whole, and a flushing seek restarts the
@@ -240,6 +292,8 @@ void GstReader::startFromBeginning() {
             return;
         }
         forgetPreviousTime(0);
+        countingFromStart = true;
+        delivered = 0;
         Queued first;
         if (pullTimed(first)) {
             samples.push_back(std::move(first));
@@ -256,6 +310,8 @@ void GstReader::startFromBeginning() {
 void GstReader::seekToTime(double seconds) {
     clearSamples();
     endOfStream = false;
+    countingFromStart = seconds == 0.0;
+    delivered = 0;
     // Whatever happens below, the stream has left its opening position, so
     // a later startFromBeginning must seek back to the start.
     started = true;
@@ -290,10 +346,24 @@ void GstReader::seekToTime(double seconds) {
     seek(position);
     forgetPreviousTime(position);
 
+    // Without an index the demuxer cannot tell keyframes, and decoding
+    // starts at the first real one after the position: when that is shown
+    // after the target, the seek goes back further, a second more each time.
+    // (No keyframe at all after the position shows as the end of the stream.)
+    std::uint64_t stepBack = GST_SECOND;
     std::uint64_t lastTime = 0;
     for (;;) {
         Queued next;
-        if (!pullTimed(next)) {
+        const bool pulled = pullTimed(next);
+        const bool landedPast = samples.empty() && (!pulled || target < next.timeNs);
+        if (landedPast && position > 0 && chunks && chunks->numbered()) {
+            position = position > stepBack ? position - stepBack : 0;
+            stepBack *= 2;
+            seek(position);
+            forgetPreviousTime(position);
+            continue;
+        }
+        if (!pulled) {
             break;
         }
         lastTime = next.timeNs;
@@ -398,6 +468,7 @@ void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
             currentTime = std::numeric_limits<double>::infinity();
         } else {
             endOfStream = true;
+            checkFrameCount(false);  // a stream that delivered nothing at all
         }
         return;
     }
@@ -409,6 +480,9 @@ void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
         currentTime = good ? static_cast<double>(held.timeNs) / 1e9
                            : std::numeric_limits<double>::infinity();
         samples.pop_front();
+        if (good) {
+            ++delivered;
+        }
     } catch (const std::exception&) {
         currentTime = std::numeric_limits<double>::infinity();
         return;
@@ -419,9 +493,34 @@ void GstReader::readFrame(bool rowMajorInterleaved, void* destination) {
         Queued next;
         if (pullTimed(next)) {
             samples.push_back(std::move(next));
+        } else {
+            checkFrameCount(false);
         }
     } catch (const std::exception&) {
         nextPullFailed = true;
+        checkFrameCount(true);
+    }
+}
+
+void GstReader::checkFrameCount(bool failed) {
+    if (!countingFromStart) {
+        return;
+    }
+    countingFromStart = false;
+    const double duration = getDuration();
+    const double expected = duration > 0.0 && frameRate > 0.0 ? std::floor(duration * frameRate + 0.5) : 0.0;
+    std::string counts = std::to_string(delivered) + " frames";
+    if (expected > 0.0) {
+        counts += " of the " + std::to_string(static_cast<std::uint64_t>(expected)) + " its duration holds";
+    }
+    if (failed) {
+        warnings.push_back({"DecoderStopped", "The video decoder stopped with an error after " + counts});
+        return;
+    }
+    // A frame or two less is how some encoders end a stream; a tenth less is
+    // a stream that broke off.
+    if (expected > 0.0 && static_cast<double>(delivered) < 0.9 * expected) {
+        warnings.push_back({"FrameCountMismatch", "The video stream ended after " + counts});
     }
 }
 

@@ -10,7 +10,10 @@
 // loops below are informational: there memcpy's working set sits in cache
 // undisturbed while the other loop runs in a different cache state).
 // Also printed: each copy path of framekit, and 3840x2160 (beyond one core's
-// cache, where the streaming path takes over) against memcpy.
+// cache, where the streaming path takes over) against memcpy; and, when
+// FFmpeg is at hand, GstReader on an MPEG-4 Part 2 AVI with B-pictures (the
+// reader numbers those pictures itself from the chunks it watches) against
+// gst-launch-1.0 decoding the same file.
 
 #include <bench/support/benchratio.hpp>
 #include <platform/services/framekit/copypaths.hpp>
@@ -41,6 +44,7 @@ namespace fs = std::filesystem;
 
 int frameCount = 300;
 std::string mediaPath;
+std::string aviPath;  // empty without FFmpeg
 fs::path scratchFolder;
 
 void makeTheora() {
@@ -69,6 +73,24 @@ void makeTheora() {
     if (!ok) {
         throw std::runtime_error("could not make the benchmark file");
     }
+}
+
+void makeAvi() {
+    const std::string path = (scratchFolder / "bench.avi").string();
+    const std::string command = "ffmpeg -nostdin -y -v error -f lavfi -i testsrc2=size=640x480:rate=30 -frames:v " +
+                                std::to_string(frameCount) + " -c:v mpeg4 -vtag XVID -bf 2 -g 30 \"" + path +
+                                "\" >/dev/null 2>&1";
+    if (std::system(command.c_str()) == 0) aviPath = path;
+}
+
+void BM_GstLaunchAvi(benchmark::State& state) {
+    if (aviPath.empty()) {
+        state.SkipWithError("no ffmpeg to make the AVI");
+        return;
+    }
+    const std::string command = "gst-launch-1.0 -q filesrc location=\"" + aviPath +
+                                "\" ! avidemux ! avdec_mpeg4 ! videoconvert ! video/x-raw,format=RGB ! fakesink sync=false";
+    if (!benchratio::runCommand(state, "BM_GstLaunchAvi", command)) return;
 }
 
 void BM_GstLaunch(benchmark::State& state) {
@@ -108,13 +130,17 @@ void BM_InProcessPipeline(benchmark::State& state) {
                                                benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void readWhole(benchmark::State& state, const char* name, bool interleaved) {
+void readWhole(benchmark::State& state, const char* name, bool interleaved, const std::string& path) {
+    if (path.empty()) {
+        state.SkipWithError("no file");
+        return;
+    }
     std::vector<std::uint8_t> frame(640 * 480 * 3);
     std::size_t frames = 0;
     const double before = benchratio::cpuSeconds(RUSAGE_SELF);
     for (auto _ : state) {
         std::unique_ptr<qsVideoReader::IVideoReader> reader(qsVideoReader::createGstReaderInstance());
-        std::u16string name(mediaPath.begin(), mediaPath.end());
+        std::u16string name(path.begin(), path.end());
         reader->open(name, false);
         reader->startFromBeginning();
         frames = 0;
@@ -134,8 +160,11 @@ void readWhole(benchmark::State& state, const char* name, bool interleaved) {
                                                benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_ReaderInterleaved(benchmark::State& state) { readWhole(state, "BM_ReaderInterleaved", true); }
-void BM_ReaderDefaultLayout(benchmark::State& state) { readWhole(state, "BM_ReaderDefaultLayout", false); }
+void BM_ReaderInterleaved(benchmark::State& state) { readWhole(state, "BM_ReaderInterleaved", true, mediaPath); }
+void BM_ReaderDefaultLayout(benchmark::State& state) {
+    readWhole(state, "BM_ReaderDefaultLayout", false, mediaPath);
+}
+void BM_ReaderAvi(benchmark::State& state) { readWhole(state, "BM_ReaderAvi", true, aviPath); }
 
 std::vector<std::uint8_t> testFrame(std::size_t bytes) {
     std::vector<std::uint8_t> v(bytes);
@@ -254,6 +283,8 @@ BENCHMARK(BM_GstLaunch)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitio
 BENCHMARK(BM_InProcessPipeline)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->UseRealTime();
 BENCHMARK(BM_ReaderInterleaved)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->UseRealTime();
 BENCHMARK(BM_ReaderDefaultLayout)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->UseRealTime();
+BENCHMARK(BM_GstLaunchAvi)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->UseRealTime();
+BENCHMARK(BM_ReaderAvi)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->UseRealTime();
 BENCHMARK(BM_Memcpy)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond)->Repetitions(3)->UseRealTime();
 BENCHMARK(BM_DefaultLayout)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond)->Repetitions(3)->UseRealTime();
 BENCHMARK(BM_CopyPair)->Args({1920, 1080})->Args({640, 480})->Unit(benchmark::kMicrosecond)->MinTime(1.0);
@@ -274,6 +305,7 @@ int main(int argc, char** argv) {
     benchratio::Session session("gst_read", argc, argv);
     try {
         makeTheora();
+        makeAvi();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "gst_read: %s\n", e.what());
         return 1;
@@ -287,6 +319,8 @@ int main(int argc, char** argv) {
     session.cpu("CPU per frame: GstReader interleaved / gst-launch-1.0", "BM_ReaderInterleaved", "BM_GstLaunch");
     session.cpu("CPU per frame: GstReader default layout / gst-launch-1.0", "BM_ReaderDefaultLayout",
                 "BM_GstLaunch");
+    session.speed("GstReader interleaved fps / gst-launch-1.0 fps, MPEG-4 AVI with B-frames", "BM_ReaderAvi",
+                  "BM_GstLaunchAvi");
     const auto pair = [](const char* size) {
         const auto it = pairRatios.find(size);
         return it == pairRatios.end() ? -1.0 : it->second;

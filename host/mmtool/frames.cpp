@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace mmtool {
 
@@ -82,13 +83,24 @@ int run(const FramesOptions& options) {
     OpenedFile opened = openWithPlugin(options.file, options.plugin);
     if (!opened.device) return 1;
     mmhost::Device& device = *opened.device;
+    if (!device.properties().get<bool>("HasVideo").value_or(true)) {
+        std::fprintf(stderr, "mmtool: %s: no video stream\n", options.file.c_str());
+        return 1;
+    }
     // Checksums are of the block as delivered, in the layout asked for.
     device.start(options.start, !options.defaultLayout);
     std::printf("plugin: %s\n", opened.plugin->name().c_str());
-    printMessages(stdout, device.messages().take());
+    // A failure the plugin posted (an error message) fails the command.
+    int status = 0;
+    const auto noteErrors = [&status](const std::vector<mmhost::PostedMessage>& messages) {
+        for (const auto& message : messages) {
+            if (message.type == "error") status = 1;
+        }
+        return messages;
+    };
+    printMessages(stdout, noteErrors(device.messages().take()));
 
     long index = 0;
-    int status = 0;
     while (device.isDataAvailable() && (options.count < 0 || index < options.count)) {
         std::optional<mmhost::FlowFrame> converted;
         try {
@@ -110,7 +122,7 @@ int run(const FramesOptions& options) {
         ++index;
     }
     device.stop();
-    printMessages(stdout, device.messages().take());
+    printMessages(stdout, noteErrors(device.messages().take()));
     std::printf("frames: %ld\n", index);
     return status;
 }

@@ -17,9 +17,11 @@ struct GstTraits : kit::DefaultReaderTraits {
     static constexpr kit::StartPolicy kStartPolicy = kit::StartPolicy::Posted;
     static constexpr bool kCloseOnDestroy = true;
 
-    // The same list serves the device's open step and the file probe.
+    // The same list serves the device's open step and the file probe. A
+    // video stream without a decoder here is reported with the codec's name.
     using OpenFailures = kit::CatchList<
         kit::WithMessage<qsVideoReader::PluginRequirementException, ex::PluginRequirementException>,
+        kit::WithMessage<qsVideoReader::UnknownCodecException, ex::CodecNotFoundException>,
         kit::Becomes<qsVideoReader::InitializationFailedException, ex::InitializationFailedException>,
         kit::WithMessage<qsVideoReader::UnexpectedException, ex::UnexpectedException>,
         kit::Becomes<qsVideoReader::ReadFailedException, ex::ReadFailedException>,

@@ -60,6 +60,11 @@ TEST_P(BrokenStream, ReadFailsWithInfiniteTimeAfterTheGoodFrames) {
     std::vector<std::uint8_t> frame(90);
     reader->readFrame(true, frame.data());
     EXPECT_EQ(reader->getCurrentTime(), INF);
+    // Said once, with the frames delivered before the decoder stopped.
+    const auto warnings = dynamic_cast<qsVideoReader::IReaderWarnings&>(*reader).takeWarnings();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].kind, "DecoderStopped");
+    EXPECT_NE(warnings[0].text.find("after 10 frames"), std::string::npos) << warnings[0].text;
     reader->close();
 }
 

@@ -350,6 +350,48 @@ std::vector<std::uint8_t> toColumnMajorPlanes(const std::vector<std::uint8_t>& r
     return out;
 }
 
+std::string ffmpegAvi(const std::string& name, const std::string& codecArguments) {
+    static std::map<std::string, std::string> made;
+    auto found = made.find(name);
+    if (found != made.end()) {
+        return found->second;
+    }
+    const std::string out = scratchPath(name);
+    const std::string command =
+        "ffmpeg -nostdin -y -v error -f lavfi -i testsrc2=size=320x240:rate=25:duration=4 " + codecArguments +
+        " '" + out + "'";
+    if (!testsupport::runQuiet(command)) {
+        return std::string();
+    }
+    made[name] = out;
+    return out;
+}
+
+std::vector<std::vector<std::uint8_t>> ffmpegFrames(const std::string& path) {
+    // Passed through as decoded: no frame repeated or dropped to fit a rate.
+    const std::string raw = testsupport::run("ffmpeg -nostdin -v error -i '" + path +
+                                             "' -fps_mode passthrough -f rawvideo -pix_fmt rgb24 -");
+    const std::size_t frameBytes = 320 * 240 * 3;
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (std::size_t at = 0; at + frameBytes <= raw.size(); at += frameBytes) {
+        frames.emplace_back(raw.begin() + static_cast<std::ptrdiff_t>(at),
+                            raw.begin() + static_cast<std::ptrdiff_t>(at + frameBytes));
+    }
+    return frames;
+}
+
+std::string withVideoFourcc(const std::string& source, const std::string& from, const std::string& fourcc,
+                            const std::string& name) {
+    std::string data = testsupport::readFile(source);
+    // The stream header's handler and the format's compression, both in
+    // the header list at the start of the file.
+    const std::size_t headers = std::min<std::size_t>(data.size(), 4096);
+    for (std::size_t at = data.find(from); at != std::string::npos && at < headers; at = data.find(from, at + 4)) {
+        data.replace(at, 4, fourcc);
+    }
+    return testsupport::writeFile(scratchPath(name), data);
+}
+
 std::u16string toU16(const std::string& text) {
     return std::u16string(text.begin(), text.end());  // test paths are ASCII
 }

@@ -76,4 +76,15 @@ std::vector<std::uint8_t> toColumnMajorPlanes(const std::vector<std::uint8_t>& r
 
 std::u16string toU16(const std::string& text);
 
+// An AVI written by FFmpeg from its moving test pattern (320 x 240, 25
+// frames/s, 4 s) with `codecArguments` (e.g. "-c:v mpeg4 -vtag XVID -bf 2");
+// made once per process. Empty when FFmpeg cannot make it.
+std::string ffmpegAvi(const std::string& name, const std::string& codecArguments);
+// FFmpeg's own decode of every frame of `path`, in the order it decodes
+// them (its frame n is display number n), packed RGB rows.
+std::vector<std::vector<std::uint8_t>> ffmpegFrames(const std::string& path);
+// `source` with every FourCC naming its video codec replaced by `fourcc`.
+std::string withVideoFourcc(const std::string& source, const std::string& from, const std::string& fourcc,
+                            const std::string& name);
+
 }  // namespace gstreader_test

@@ -29,7 +29,7 @@ TEST(GstReaderOpen, TheoraWithVorbisProperties) {
     EXPECT_EQ(reader->getBitsPerPixel(), 24u);
     EXPECT_EQ(reader->getVideoFormat(), u"RGB24");
     EXPECT_EQ(reader->getNumColorChannels(), 3u);
-    EXPECT_EQ(reader->getNumAudioChannels(), 0.0);
+    EXPECT_EQ(reader->getNumAudioChannels(), 2.0);  // the stereo Vorbis stream
     EXPECT_EQ(reader->getVideoDataType(), static_cast<VideoDataType>(3));
     EXPECT_EQ(reader->getVideoCodec(), u"Theora");
     EXPECT_EQ(reader->getAudioCodec(), u"Vorbis");
