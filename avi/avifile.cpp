@@ -4,7 +4,7 @@
 
 #include <platform/services/i18n/i18n.hpp>
 
-#include <avi/bytereader.hpp>
+#include <avi/riffcursor.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -337,12 +337,12 @@ bool File::readExact(std::uint64_t position, void* buffer, std::size_t length) {
     return readAt(position, buffer, length) == length;
 }
 
-detail::ByteReader File::readRecord(std::uint64_t position, std::size_t length, std::vector<char>& storage) {
+std::size_t File::readRecord(std::uint64_t position, std::size_t length, std::vector<char>& storage) {
     // Never more than the file holds, whatever size the file claims.
     const std::uint64_t left = position < fileSize ? fileSize - position : 0;
     storage.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length, left)));
-    const std::size_t got = readAt(position, storage.data(), storage.size());
-    return detail::ByteReader(storage.data(), got);
+    storage.resize(readAt(position, storage.data(), storage.size()));
+    return storage.size();
 }
 
 std::uint64_t File::fileLength() {

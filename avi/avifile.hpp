@@ -175,7 +175,6 @@ enum class IndexSource : std::uint8_t {
 namespace detail {
 
 class ChunkBuffer;
-class ByteReader;
 
 // The one stdio stream of an avi::File. Reads and writes go through its
 // descriptor at explicit positions (pread/pwrite), so the stream's own
@@ -449,7 +448,8 @@ private:
     bool readExact(std::uint64_t position, void* buffer, std::size_t length);
     // A record of length bytes at position, read into storage; the cursor
     // covers what the file holds of it (shorter at the end of the file).
-    detail::ByteReader readRecord(std::uint64_t position, std::size_t length, std::vector<char>& storage);
+    // Returns the bytes read; storage holds exactly those.
+    std::size_t readRecord(std::uint64_t position, std::size_t length, std::vector<char>& storage);
     std::uint64_t fileLength();
     std::uint64_t storedFrameLength();             // bytes of an uncompressed frame that reads deliver
     bool readFrameInto(char* buffer, long frame);  // false: nothing delivered

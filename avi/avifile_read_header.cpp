@@ -1,7 +1,7 @@
 // avi::File: the RIFF walk, the main header and the stream lists.
 #include <avi/avifile.hpp>
 #include <avi/bitmaprows.hpp>
-#include <avi/bytereader.hpp>
+#include <avi/riffcursor.hpp>
 
 #include <cstdio>
 #include <cstring>
@@ -31,7 +31,7 @@ int File::parseFile() {
     ByteReader r(head, 12);
     char id[4], type[4];
     r.fourcc(id);
-    const std::uint32_t riffSize = r.u32le();
+    const std::uint32_t riffSize = r.u32();
     r.fourcc(type);
     if (!same4(id, "RIFF")) {
         setError(errors::RIFF_CHUNK_MISSING);
@@ -54,7 +54,7 @@ int File::parseFile() {
         if (!readExact(pos, head, 12)) break;
         ByteReader c(head, 12);
         c.fourcc(id);
-        const std::uint64_t size = evenSize(c.u32le());
+        const std::uint64_t size = evenSize(c.u32());
         c.fourcc(type);
         const std::uint64_t after = pos + 12;
         if (same4(id, "LIST") && same4(type, "hdrl")) {
@@ -91,7 +91,7 @@ void File::parseMainHeader() {
     ByteReader h(head, 8);
     char id[4];
     h.fourcc(id);
-    const std::uint64_t size = evenSize(h.u32le());
+    const std::uint64_t size = evenSize(h.u32());
     if (!same4(id, "avih")) {
         setError(errors::MAIN_HEADER_MISSING);
         return;
@@ -108,17 +108,17 @@ void File::parseMainHeader() {
     streamListPos = static_cast<std::uint32_t>(hdrlPos + 8 + size);
     ByteReader r(data, size);
     MainHeader& m = mainHeader;
-    m.microSecPerFrame = r.u32le();
-    m.maxBytesPerSec = r.u32le();
-    m.paddingGranularity = r.u32le();
-    m.flags = r.u32le();
-    m.totalFrames = r.u32le();
-    m.initialFrames = r.u32le();
-    m.streams = r.u32le();
-    m.suggestedBufferSize = r.u32le();
-    m.width = r.u32le();
-    m.height = r.u32le();
-    for (auto& v : m.reserved) v = r.u32le();
+    m.microSecPerFrame = r.u32();
+    m.maxBytesPerSec = r.u32();
+    m.paddingGranularity = r.u32();
+    m.flags = r.u32();
+    m.totalFrames = r.u32();
+    m.initialFrames = r.u32();
+    m.streams = r.u32();
+    m.suggestedBufferSize = r.u32();
+    m.width = r.u32();
+    m.height = r.u32();
+    for (auto& v : m.reserved) v = r.u32();
     hasIndexFlag = (m.flags & 0x10u) != 0;
     mustUseIndexFlag = (m.flags & 0x20u) != 0;
     isInterleavedFlag = (m.flags & 0x100u) != 0;
@@ -142,7 +142,7 @@ void File::parseStreamLists() {
         ByteReader h(head, 12);
         char id[4], type[4];
         h.fourcc(id);
-        const std::uint64_t size = evenSize(h.u32le());
+        const std::uint64_t size = evenSize(h.u32());
         h.fourcc(type);
         if (!same4(id, "LIST") || !same4(type, "strl")) {
             setError(errors::STREAM_LIST_MISSING);
@@ -154,7 +154,8 @@ void File::parseStreamLists() {
             setError(errors::FREAD_FAILED);
             return;
         }
-        ByteReader walk = readRecord(pos + 12, dataLength, list);
+        const std::size_t got = readRecord(pos + 12, dataLength, list);
+        ByteReader walk(list.data(), got);
         if (walk.size() != dataLength) {
             setError(errors::FREAD_FAILED);
             return;
@@ -162,7 +163,7 @@ void File::parseStreamLists() {
         while (walk.remaining() >= 8) {
             char subId[4];
             walk.fourcc(subId);
-            const std::uint64_t declared = evenSize(walk.u32le());
+            const std::uint64_t declared = evenSize(walk.u32());
             // A sub-chunk running past the list is cut at the list's end.
             const std::size_t length =
                 static_cast<std::size_t>(declared < walk.remaining() ? declared : walk.remaining());
@@ -200,26 +201,26 @@ void File::parseStreamHeader(unsigned int stream, char* data, unsigned long leng
     s.fccType[4] = '\0';
     r.fourcc(s.fccHandler);
     s.fccHandler[4] = '\0';
-    s.flags = r.u32le();
-    s.priority = r.u32le();
-    s.initialFrames = r.u32le();
-    s.scale = r.u32le();
-    s.rate = r.u32le();
-    s.start = r.u32le();
-    s.length = r.u32le();
-    s.suggestedBufferSize = r.u32le();
-    s.quality = r.u32le();
-    s.sampleSize = r.u32le();
+    s.flags = r.u32();
+    s.priority = r.u32();
+    s.initialFrames = r.u32();
+    s.scale = r.u32();
+    s.rate = r.u32();
+    s.start = r.u32();
+    s.length = r.u32();
+    s.suggestedBufferSize = r.u32();
+    s.quality = r.u32();
+    s.sampleSize = r.u32();
     if (length == 56) {
-        s.frame.left = r.u16le();
-        s.frame.top = r.u16le();
-        s.frame.right = r.u16le();
-        s.frame.bottom = r.u16le();
+        s.frame.left = r.u16();
+        s.frame.top = r.u16();
+        s.frame.right = r.u16();
+        s.frame.bottom = r.u16();
     } else if (length == 64) {
-        s.frame.left = r.u32le();
-        s.frame.top = r.u32le();
-        s.frame.right = r.u32le();
-        s.frame.bottom = r.u32le();
+        s.frame.left = r.u32();
+        s.frame.top = r.u32();
+        s.frame.right = r.u32();
+        s.frame.bottom = r.u32();
     }
     s.disabled = (s.flags & 1u) != 0;
     s.paletteChanges = false;
@@ -252,38 +253,38 @@ void File::parseAudioStreamFormat(char* data, unsigned long length) {
         return;
     }
     ByteReader r(data, length);
-    waveFormat.formatTag = r.u16le();
-    waveFormat.channels = r.u16le();
-    waveFormat.samplesPerSec = r.u32le();
-    waveFormat.avgBytesPerSec = r.u32le();
-    waveFormat.blockAlign = r.u16le();
-    waveFormat.bitsPerSample = r.u16le();
-    waveFormat.cbSize = r.u16le();
+    waveFormat.formatTag = r.u16();
+    waveFormat.channels = r.u16();
+    waveFormat.samplesPerSec = r.u32();
+    waveFormat.avgBytesPerSec = r.u32();
+    waveFormat.blockAlign = r.u16();
+    waveFormat.bitsPerSample = r.u16();
+    waveFormat.cbSize = r.u16();
 }
 
 void File::parseVideoStreamFormat(char* data, unsigned long length) {
     ByteReader r(data, length);
     BitmapInfoHeader& b = bitmapHeader;
-    b.size = r.u32le();
+    b.size = r.u32();
     if (b.size != 40) {
         setError(errors::UNSUPPORTED_BITMAP_HEADER);
         return;
     }
-    b.width = r.i32le();
-    b.height = r.i32le();
-    b.planes = r.u16le();
-    b.bitCount = r.u16le();
-    b.compression = r.u32le();
-    b.sizeImage = r.u32le();
-    b.xPelsPerMeter = r.i32le();
-    b.yPelsPerMeter = r.i32le();
-    b.clrUsed = r.u32le();
-    b.clrImportant = r.u32le();
+    b.width = r.i32();
+    b.height = r.i32();
+    b.planes = r.u16();
+    b.bitCount = r.u16();
+    b.compression = r.u32();
+    b.sizeImage = r.u32();
+    b.xPelsPerMeter = r.i32();
+    b.yPelsPerMeter = r.i32();
+    b.clrUsed = r.u32();
+    b.clrImportant = r.u32();
     // BI_BITFIELDS: the three colour masks follow the header. They are not
     // colours, and a palette (none for 16 and 32 bits) would follow them.
     constexpr std::uint32_t kBitfields = 3;
     if (b.compression == kBitfields && length >= 52) {
-        for (std::uint32_t& mask : colourMasks) mask = r.u32le();
+        for (std::uint32_t& mask : colourMasks) mask = r.u32();
         hasColourMasks = true;
         length -= 12;
     }
@@ -347,7 +348,7 @@ void File::errorIfWrongNumFrameForRGB24() {
         ByteReader r(head, 12);
         char id[4], type[4];
         r.fourcc(id);
-        const std::uint64_t size = evenSize(r.u32le());
+        const std::uint64_t size = evenSize(r.u32());
         r.fourcc(type);
         if (!same4(id, "RIFF") || !same4(type, "AVIX")) break;
         riffBytes += 8 + size;

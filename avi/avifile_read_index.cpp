@@ -3,7 +3,7 @@
 #include <avi/avifile.hpp>
 #include <avi/bitmaprows.hpp>
 #include <avi/fourcc.hpp>
-#include <avi/bytereader.hpp>
+#include <avi/riffcursor.hpp>
 
 #include <boost/lexical_cast.hpp>
 #include <boost/numeric/conversion/cast.hpp>
@@ -111,7 +111,7 @@ void File::parseLegacyIndex() {
         setError(errors::FREAD_FAILED);
         return;
     }
-    const std::uint64_t size = evenSize(ByteReader(sizeField, 4).u32le());
+    const std::uint64_t size = evenSize(ByteReader(sizeField, 4).u32());
     if (size < 16) {
         setError(errors::INVALID_LEGACY_INDEX);
         return;
@@ -131,15 +131,16 @@ void File::parseLegacyIndex() {
     std::vector<char> block;
     for (std::uint64_t first = 0; first < count && !errorCode; first += kBlock) {
         const std::uint64_t wanted = (count - first < kBlock ? count - first : kBlock);
-        ByteReader entries = readRecord(entriesStart + 16 * first, static_cast<std::size_t>(wanted * 16), block);
+        const std::size_t got = readRecord(entriesStart + 16 * first, static_cast<std::size_t>(wanted * 16), block);
+        ByteReader entries(block.data(), got);
         const std::uint64_t whole = entries.size() / 16;
         for (std::uint64_t k = 0; k < whole; ++k) {
             ByteReader r = entries.sub(16);
             char ckid[4];
             r.fourcc(ckid);
-            r.u32le();  // flags
-            const std::uint32_t chunkOffset = r.u32le();
-            const std::uint32_t chunkLength = r.u32le();
+            r.u32();  // flags
+            const std::uint32_t chunkOffset = r.u32();
+            const std::uint32_t chunkLength = r.u32();
             const unsigned stream =
                 streamNumberOfChunkId(std::string(ckid, 2), audioStreamIndex, videoStreamIndex);
             if (stream == kNoStream) continue;
@@ -169,11 +170,11 @@ void File::parseLegacyIndex() {
 aviindex_chunk File::parseOpenDMLBaseIndex(char* data) {
     ByteReader r(data, 12);
     aviindex_chunk head;
-    head.longsPerEntry = r.u16le();
+    head.longsPerEntry = r.u16();
     head.indexSubType = r.u8();
     head.indexType = r.u8();
-    head.entriesInUse = r.u32le();
-    head.chunkId = r.u32le();
+    head.entriesInUse = r.u32();
+    head.chunkId = r.u32();
     return head;
 }
 
@@ -210,10 +211,10 @@ void File::parseOpenDMLSuperIndex(unsigned long stream, aviindex_chunk const& he
     const std::uint64_t count = head.entriesInUse < held ? head.entriesInUse : held;
     std::vector<char> chunk;
     for (std::uint64_t k = 0; k < count && !errorCode; ++k) {
-        const std::uint64_t offset = r.u64le();
-        const std::uint32_t size = r.u32le();
-        r.u32le();  // duration
-        if (offset > fileSize || size > fileSize - offset || readRecord(offset, size, chunk).size() != size) {
+        const std::uint64_t offset = r.u64();
+        const std::uint32_t size = r.u32();
+        r.u32();  // duration
+        if (offset > fileSize || size > fileSize - offset || readRecord(offset, size, chunk) != size) {
             setError(errors::FREAD_FAILED);
             break;
         }
@@ -229,16 +230,16 @@ void File::parseOpenDMLStandardIndex(unsigned long stream, aviindex_chunk const&
         return;
     }
     ByteReader r(data, length);
-    const std::uint64_t base = r.u64le();
-    r.u32le();  // reserved
+    const std::uint64_t base = r.u64();
+    r.u32();  // reserved
     const std::uint64_t held = r.remaining() / 8;
     const std::uint64_t count = head.entriesInUse < held ? head.entriesInUse : held;
     // Bit 31 of a size marks a frame that is not a key frame; the size is
     // the rest.
     constexpr std::uint32_t kNotKeyFrame = 0x80000000u;
     for (std::uint64_t k = 0; k < count; ++k) {
-        const std::uint32_t offset = r.u32le();
-        const std::uint32_t field = r.u32le();
+        const std::uint32_t offset = r.u32();
+        const std::uint32_t field = r.u32();
         const std::size_t before = videoIndex.size();
         addIndexEntry(stream, head.chunkId, offset, field & ~kNotKeyFrame, static_cast<unsigned long>(base));
         if (errorCode) return;
@@ -278,7 +279,7 @@ void File::buildLegacyIndex(char const* chunkId) {
         setError(errors::FREAD_FAILED);
         return;
     }
-    const std::uint64_t declaredEnd = moviPos + evenSize(ByteReader(head, 4).u32le());
+    const std::uint64_t declaredEnd = moviPos + evenSize(ByteReader(head, 4).u32());
     // A recording that was never closed (no idx1, the file longer than its
     // RIFF chunk says) has its sizes from the writer's last refresh; the
     // chunks written after it are whole in the file all the same. The walk
@@ -300,7 +301,7 @@ void File::buildLegacyIndex(char const* chunkId) {
         ByteReader r(head, 8);
         char id[4];
         r.fourcc(id);
-        const std::uint32_t size = r.u32le();
+        const std::uint32_t size = r.u32();
         if (pastStatedEnd && !isMoviChunkId(id)) break;
         const std::uint64_t data = pos + 8;
         char listType[4];
