@@ -1,5 +1,5 @@
-// avi::File: the RIFF walk, the main header and the stream lists.
-#include <avi/avifile.hpp>
+// The reader: the RIFF walk, the main header and the stream lists.
+#include <avi/reader.hpp>
 #include <avi/bitmaprows.hpp>
 #include <avi/riffcursor.hpp>
 
@@ -8,9 +8,8 @@
 #include <vector>
 
 namespace avi {
+namespace detail {
 
-using detail::ByteReader;
-using detail::evenSize;
 
 namespace {
 
@@ -22,11 +21,11 @@ bool same4(const char* a, const char* b) { return std::memcmp(a, b, 4) == 0; }
 
 }  // namespace
 
-int File::parseFile() {
+void Reader::parseFile() {
     char head[12];
     if (!readExact(0, head, 12)) {
         setError(errors::FREAD_FAILED);
-        return errorCode;
+        return;
     }
     ByteReader r(head, 12);
     char id[4], type[4];
@@ -35,15 +34,15 @@ int File::parseFile() {
     r.fourcc(type);
     if (!same4(id, "RIFF")) {
         setError(errors::RIFF_CHUNK_MISSING);
-        return errorCode;
+        return;
     }
     if (same4(type, "WAVE")) {
         setError(errors::WAVE_FILE);
-        return errorCode;
+        return;
     }
     if (!same4(type, "AVI ")) {
         setError(errors::AVI_CHUNK_MISSING);
-        return errorCode;
+        return;
     }
     riffFileSize = evenSize(riffSize) + 8;
 
@@ -70,19 +69,17 @@ int File::parseFile() {
     }
 
     parseMainHeader();
-    if (errorCode) return errorCode;
-    if (mainHeader.streams > MAX_STREAMS) {
+    if (status.code) return;
+    if (mainHeader.streams > File::MAX_STREAMS) {
         setError(errors::TOO_MANY_STREAMS);
-        return errorCode;
+        return;
     }
     parseStreamLists();
-    if (errorCode) return errorCode;
-    if (!videoIndex.empty() || !audioIndex.empty()) return errorCode;
-    parseLegacyIndex();
-    return errorCode;
+    if (status.code) return;
+    if (videoIndex.empty() && audioIndex.empty()) parseLegacyIndex();
 }
 
-void File::parseMainHeader() {
+void Reader::parseMainHeader() {
     char head[8];
     if (!readExact(hdrlPos, head, 8)) {
         setError(errors::FREAD_FAILED);
@@ -119,21 +116,17 @@ void File::parseMainHeader() {
     m.width = r.u32();
     m.height = r.u32();
     for (auto& v : m.reserved) v = r.u32();
-    hasIndexFlag = (m.flags & 0x10u) != 0;
-    mustUseIndexFlag = (m.flags & 0x20u) != 0;
-    isInterleavedFlag = (m.flags & 0x100u) != 0;
-    trustCkTypeFlag = (m.flags & 0x800u) != 0;
-    wasCaptureFileFlag = (m.flags & 0x10000u) != 0;
-    protectedContentFlag = (m.flags & 0x20000u) != 0;
+    constexpr std::uint32_t kMustUseIndex = 0x20;
+    mustUseIndexFlag = (m.flags & kMustUseIndex) != 0;
 }
 
-void File::parseStreamLists() {
+void Reader::parseStreamLists() {
     hasAudioStream = hasVideoStream = false;
     audioStreamIndex = videoStreamIndex = 0;
     if (mainHeader.streams == 0) return;
     std::vector<char> list;
     std::uint64_t pos = streamListPos;
-    for (unsigned i = 0; i < mainHeader.streams && i < MAX_STREAMS; ++i) {
+    for (unsigned i = 0; i < mainHeader.streams && i < File::MAX_STREAMS; ++i) {
         char head[12];
         if (!readExact(pos, head, 12)) {
             setError(errors::FREAD_FAILED);
@@ -167,7 +160,7 @@ void File::parseStreamLists() {
             // A sub-chunk running past the list is cut at the list's end.
             const std::size_t length =
                 static_cast<std::size_t>(declared < walk.remaining() ? declared : walk.remaining());
-            char* data = list.data() + walk.position();
+            const char* data = list.data() + walk.position();
             if (same4(subId, "strh")) {
                 if (declared > 64)
                     setError(errors::BAD_STRH_LENGTH);
@@ -189,12 +182,12 @@ void File::parseStreamLists() {
     }
 }
 
-void File::parseStreamHeader(unsigned int stream, char* data, unsigned long length) {
+void Reader::parseStreamHeader(unsigned int stream, const char* data, std::size_t length) {
     if (length > 64) {
         setError(errors::BAD_STRH_LENGTH);
         return;
     }
-    if (stream >= MAX_STREAMS) return;
+    if (stream >= File::MAX_STREAMS) return;
     StreamHeader& s = streamHeaders[stream];
     ByteReader r(data, length);
     r.fourcc(s.fccType);
@@ -226,8 +219,8 @@ void File::parseStreamHeader(unsigned int stream, char* data, unsigned long leng
     s.paletteChanges = false;
 }
 
-int File::parseStreamFormat(unsigned int stream, char* data, unsigned long length) {
-    if (stream >= MAX_STREAMS) return errorCode;
+void Reader::parseStreamFormat(unsigned int stream, const char* data, std::size_t length) {
+    if (stream >= File::MAX_STREAMS) return;
     const char* type = streamHeaders[stream].fccType;
     if (same4(type, "auds")) {
         if (!hasAudioStream) {
@@ -244,10 +237,9 @@ int File::parseStreamFormat(unsigned int stream, char* data, unsigned long lengt
             parseVideoStreamFormat(data, length);
         }
     }
-    return errorCode;
 }
 
-void File::parseAudioStreamFormat(char* data, unsigned long length) {
+void Reader::parseAudioStreamFormat(const char* data, std::size_t length) {
     if (length > 128) {
         setError(errors::UNSUPPORTED_AUDIO_HEADER);
         return;
@@ -262,7 +254,7 @@ void File::parseAudioStreamFormat(char* data, unsigned long length) {
     waveFormat.cbSize = r.u16();
 }
 
-void File::parseVideoStreamFormat(char* data, unsigned long length) {
+void Reader::parseVideoStreamFormat(const char* data, std::size_t length) {
     ByteReader r(data, length);
     BitmapInfoHeader& b = bitmapHeader;
     b.size = r.u32();
@@ -318,7 +310,7 @@ void File::parseVideoStreamFormat(char* data, unsigned long length) {
     assignClrmapIf2or4or8bitAVIwithNoClrmap();
 }
 
-void File::assignClrmapIf2or4or8bitAVIwithNoClrmap() {
+void Reader::assignClrmapIf2or4or8bitAVIwithNoClrmap() {
     const unsigned bits = bitmapHeader.bitCount;
     if (!colormap.empty() || (bits != 2 && bits != 4 && bits != 8)) return;
     const unsigned entries = 1u << bits;
@@ -329,7 +321,7 @@ void File::assignClrmapIf2or4or8bitAVIwithNoClrmap() {
     }
 }
 
-void File::verifySupport() {
+void Reader::verifySupport() {
     if (hasAudioStream && waveFormat.bitsPerSample != 8 && waveFormat.bitsPerSample != 16) {
         setError(errors::UNSUPPORTED_AUDIO_BITS);
         return;
@@ -337,7 +329,7 @@ void File::verifySupport() {
     if (mustUseIndexFlag) setError(errors::INTERNAL_INDEX_REQUIRED);
 }
 
-void File::errorIfWrongNumFrameForRGB24() {
+void Reader::errorIfWrongNumFrameForRGB24() {
     if (bitmapHeader.bitCount != 24 || bitmapHeader.compression != 0) return;
     // The frames of an OpenDML file are spread over its RIFF chunks: count
     // the "AVIX" chunks that follow the first one too.
@@ -357,8 +349,5 @@ void File::errorIfWrongNumFrameForRGB24() {
     if (riffBytes < bytes) setError(errors::INVALID_FRAME_COUNT);
 }
 
-void File::byteSwapOnBigEndian(void*, unsigned int, unsigned int) {
-    // Every field is decoded byte by byte as little-endian, whatever the host.
-}
-
+}  // namespace detail
 }  // namespace avi
