@@ -82,8 +82,7 @@ private:
     void fillRecords(const HeaderCounts& counts);
     // The header list's data after its type: "avih", the stream lists, "odml".
     void serializeHeaderList(ChunkBuffer& out, const HeaderShape& shape) const;
-    void serializeVideoList(ChunkBuffer& out, const HeaderShape& shape) const;
-    void serializeAudioList(ChunkBuffer& out, const HeaderShape& shape) const;
+    void serializeStreamList(ChunkBuffer& out, bool video, const HeaderShape& shape) const;
     // Bytes of the header list with that shape, its "hdrl" type included.
     std::uint64_t headerListBytes(const HeaderShape& shape) const;
     // Whether the header list, with the given super-index entries per stream,

@@ -45,6 +45,27 @@ void serializeStreamHeader(ChunkBuffer& out, const StreamHeader& h) {
     out.close(strh);
 }
 
+// BITMAPINFOHEADER, then the palette of an 8-bit picture.
+void serializeBitmapFormat(ChunkBuffer& out, const BitmapInfoHeader& b, const std::vector<tagRGBQUAD>& palette) {
+    out.u32(b.size).u32(static_cast<std::uint32_t>(b.width)).u32(static_cast<std::uint32_t>(b.height));
+    out.u16(b.planes).u16(b.bitCount).u32(b.compression).u32(b.sizeImage);
+    out.u32(static_cast<std::uint32_t>(b.xPelsPerMeter)).u32(static_cast<std::uint32_t>(b.yPelsPerMeter));
+    out.u32(b.clrUsed).u32(b.clrImportant);
+    if (b.bitCount == 8)
+        out.table(palette.size(), 4, [&](std::size_t k) {
+            const tagRGBQUAD& q = palette[k];
+            out.u8(q.blue).u8(q.green).u8(q.red).u8(q.reserved);
+        });
+}
+
+// WAVEFORMATEX in a chunk with room for the longest format record.
+void serializeWaveFormat(ChunkBuffer& out, const WaveFormat& f) {
+    constexpr std::size_t WAVE_FORMAT_BYTES = 18;
+    out.u16(f.formatTag).u16(f.channels).u32(f.samplesPerSec).u32(f.avgBytesPerSec);
+    out.u16(f.blockAlign).u16(f.bitsPerSample).u16(f.cbSize);
+    out.zeros(AUDIO_FORMAT_CHUNK_BYTES - WAVE_FORMAT_BYTES);
+}
+
 }  // namespace
 
 // ---- the records ----
@@ -105,9 +126,9 @@ void Writer::fillRecords(const HeaderCounts& counts) {
 void Writer::serializeHeaderList(ChunkBuffer& out, const HeaderShape& shape) const {
     serializeMainHeader(out, mainHeader);
     const bool videoFirst = videoStreamIndex == 0;
-    if (hasAudioStream && !videoFirst) serializeAudioList(out, shape);
-    if (hasVideoStream && shape.videoList) serializeVideoList(out, shape);
-    if (hasAudioStream && videoFirst) serializeAudioList(out, shape);
+    if (hasAudioStream && !videoFirst) serializeStreamList(out, false, shape);
+    if (hasVideoStream && shape.videoList) serializeStreamList(out, true, shape);
+    if (hasAudioStream && videoFirst) serializeStreamList(out, false, shape);
     const std::size_t odml = out.openList("LIST", "odml");
     const std::size_t dmlh = out.open("dmlh");
     out.u32(hasVideoStream ? mainHeader.totalFrames : 0);  // the frames of every RIFF chunk
@@ -115,35 +136,20 @@ void Writer::serializeHeaderList(ChunkBuffer& out, const HeaderShape& shape) con
     out.close(odml);
 }
 
-void Writer::serializeVideoList(ChunkBuffer& out, const HeaderShape& shape) const {
+void Writer::serializeStreamList(ChunkBuffer& out, bool video, const HeaderShape& shape) const {
     const std::size_t strl = out.openList("LIST", "strl");
-    serializeStreamHeader(out, streamHeaders[videoStreamIndex]);
+    serializeStreamHeader(out, streamHeaders[video ? videoStreamIndex : audioStreamIndex]);
     const std::size_t strf = out.open("strf");
-    const BitmapInfoHeader& b = bitmapHeader;
-    out.u32(b.size).u32(static_cast<std::uint32_t>(b.width)).u32(static_cast<std::uint32_t>(b.height));
-    out.u16(b.planes).u16(b.bitCount).u32(b.compression).u32(b.sizeImage);
-    out.u32(static_cast<std::uint32_t>(b.xPelsPerMeter)).u32(static_cast<std::uint32_t>(b.yPelsPerMeter));
-    out.u32(b.clrUsed).u32(b.clrImportant);
-    if (shape.palette && b.bitCount == 8)
-        out.table(colormap.size(), 4, [&](std::size_t k) {
-            const tagRGBQUAD& q = colormap[k];
-            out.u8(q.blue).u8(q.green).u8(q.red).u8(q.reserved);
-        });
+    static const std::vector<tagRGBQUAD> noPalette;
+    if (video)
+        serializeBitmapFormat(out, bitmapHeader, shape.palette ? colormap : noPalette);
+    else
+        serializeWaveFormat(out, waveFormat);
     out.close(strf);
-    serializeSuperIndex(out, videoChunkId, videoSuperIndex, shape.videoSuperEntries);
-    out.close(strl);
-}
-
-void Writer::serializeAudioList(ChunkBuffer& out, const HeaderShape& shape) const {
-    const std::size_t strl = out.openList("LIST", "strl");
-    serializeStreamHeader(out, streamHeaders[audioStreamIndex]);
-    const std::size_t strf = out.open("strf");
-    const WaveFormat& f = waveFormat;
-    out.u16(f.formatTag).u16(f.channels).u32(f.samplesPerSec).u32(f.avgBytesPerSec);
-    out.u16(f.blockAlign).u16(f.bitsPerSample).u16(f.cbSize);
-    out.zeros(AUDIO_FORMAT_CHUNK_BYTES - 18);
-    out.close(strf);
-    serializeSuperIndex(out, audioChunkId, audioSuperIndex, shape.audioSuperEntries);
+    if (video)
+        serializeSuperIndex(out, videoChunkId, videoSuperIndex, shape.videoSuperEntries);
+    else
+        serializeSuperIndex(out, audioChunkId, audioSuperIndex, shape.audioSuperEntries);
     out.close(strl);
 }
 
