@@ -264,15 +264,14 @@ void File::errorIfWrongNumFrameForRGB24() {
 
 // ---- frame sizes and row padding ----
 
-std::uint32_t File::getRawVideoFrameSize(long frame) {
-    detail::Reader* r = reading();
-    return r ? r->getRawVideoFrameSize(frame) : 0;
-}
+// A size the other side (or no side) has no use for is 0; asking for it is
+// no failure.
+
+std::uint32_t File::getRawVideoFrameSize(long frame) { return reader_ ? reader_->getRawVideoFrameSize(frame) : 0; }
 
 std::uint32_t File::getRGB24VideoFrameSize() {
     if (writer_) return writer_->getRGB24VideoFrameSize();
-    detail::Reader* r = reading();
-    return r ? r->getRGB24VideoFrameSize() : 0;
+    return reader_ ? reader_->getRGB24VideoFrameSize() : 0;
 }
 
 std::uint32_t File::getIndexedVideoFrameSize() { return streams().getIndexedVideoFrameSize(); }
@@ -346,57 +345,36 @@ void File::writeAudio(char* data) {
     if (detail::Writer* w = writing()) w->writeAudio(data);
 }
 
-// The sizes of what a writer writes; 0 (and error 34) when nothing is written.
+// The sizes of what a writer writes; 0 when nothing is written.
 
-std::uint32_t File::getHeaderLength() {
-    detail::Writer* w = writing();
-    return w ? w->getHeaderLength() : 0;
-}
+std::uint32_t File::getHeaderLength() { return writer_ ? writer_->getHeaderLength() : 0; }
 
 std::uint32_t File::getStrlLength(unsigned char present, unsigned int fixedLength, unsigned long superIndexEntries) {
-    if (!present) return 0;
+    if (!present || !writer_) return 0;
     return boost::numeric_cast<std::uint32_t>(std::uint64_t(getOpenDMLSuperIndexLength(superIndexEntries)) +
                                               fixedLength + 8);
 }
 
-std::uint32_t File::getOpenDMLHeaderLength() {
-    detail::Writer* w = writing();
-    return w ? w->getOpenDMLHeaderLength() : 0;
-}
+std::uint32_t File::getOpenDMLHeaderLength() { return writer_ ? writer_->getOpenDMLHeaderLength() : 0; }
 
 std::uint32_t File::getOpenDMLSuperIndexLength(unsigned long entries) {
-    detail::Writer* w = writing();
-    return w ? w->getOpenDMLSuperIndexLength(entries) : 0;
+    return writer_ ? writer_->getOpenDMLSuperIndexLength(entries) : 0;
 }
 
 std::uint32_t File::getOpenDMLStandardIndexLength(unsigned long entries) {
-    detail::Writer* w = writing();
-    return w ? w->getOpenDMLStandardIndexLength(entries) : 0;
+    return writer_ ? writer_->getOpenDMLStandardIndexLength(entries) : 0;
 }
 
-std::uint32_t File::getLegacyIndexLength() {
-    detail::Writer* w = writing();
-    return w ? w->getLegacyIndexLength() : 0;
-}
+std::uint32_t File::getLegacyIndexLength() { return writer_ ? writer_->getLegacyIndexLength() : 0; }
 
-std::uint32_t File::getMoviLength() {
-    detail::Writer* w = writing();
-    return w ? w->getMoviLength() : 0;
-}
+std::uint32_t File::getMoviLength() { return writer_ ? writer_->getMoviLength() : 0; }
 
-std::uint32_t File::getCurRiffChunkSize() {
-    detail::Writer* w = writing();
-    return w ? w->getCurRiffChunkSize() : 0;
-}
+std::uint32_t File::getCurRiffChunkSize() { return writer_ ? writer_->getCurRiffChunkSize() : 0; }
 
-bool File::isFirstRiffChunk() {
-    detail::Writer* w = writing();
-    return w && w->isFirstRiffChunk();
-}
+bool File::isFirstRiffChunk() { return writer_ && writer_->isFirstRiffChunk(); }
 
 bool File::atRiffBoundary(unsigned long length) {
-    detail::Writer* w = writing();
-    return w && w->atRiffBoundary(length);
+    return writer_ && writer_->atRiffBoundary(length);
 }
 
 }  // namespace avi
