@@ -256,6 +256,7 @@ public:
     // nothing for a depth whose size is 0; readIndexedVideoFrame needs
     // getIndexedVideoFrameSize() bytes and writes nothing for other depths
     // than 8. Frames are delivered bottom-up; frame -1 is the next in sequence.
+    // On a file not open for reading these record error 34 and read nothing.
     void readVideoFrame(char* buffer, long frame);
     void readVideoFrame(char* buffer);
     void readRGB24VideoFrame(char* buffer, long frame);
