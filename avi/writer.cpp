@@ -1,6 +1,7 @@
 // The writer: describing the streams, opening and closing, and the
 // positioned writes every byte goes through.
 #include <avi/writer.hpp>
+#include <avi/bitmaprows.hpp>
 #include <avi/fourcc.hpp>
 
 #include <boost/numeric/conversion/cast.hpp>
@@ -59,8 +60,8 @@ void Writer::setVideoInfo(unsigned int width, unsigned int height, double frameR
     case 4:
     case 16:
     case 32: frameSize = 0; break;
-    case 8: frameSize = std::uint64_t(height) * (std::uint64_t(width) + (4 - width % 4) % 4); break;
-    case 24: frameSize = std::uint64_t(height) * (3 * std::uint64_t(width) + width % 4); break;
+    case 8:
+    case 24: frameSize = std::uint64_t(height) * bitmapRowBytes(width, bitsPerPixel); break;
     default: setError(errors::INVALID_BITS_PER_PIXEL); return;
     }
     const std::uint32_t frameBytes = numeric_cast<std::uint32_t>(frameSize);
