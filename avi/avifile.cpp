@@ -1,19 +1,13 @@
-// avi::File: lifetime, opening and closing, the error state and the accessors.
+// avi::File, the facade: opening picks a reader or a writer, every call goes
+// to the one that is open; the error state and its messages.
 #include <avi/avifile.hpp>
 #include <avi/fourcc.hpp>
+#include <avi/reader.hpp>
+#include <avi/writer.hpp>
 
 #include <platform/services/i18n/i18n.hpp>
 
-#include <avi/bytereader.hpp>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <limits>
-#include <new>
-
-#include <sys/stat.h>
-#include <unistd.h>
+#include <boost/numeric/conversion/cast.hpp>
 
 namespace avi {
 
@@ -89,37 +83,21 @@ std::u16string narrowToU16(char const* name) {
     return vq::filesystem::codecvt_narrow_string_to_ustring(true).do_convert(text.data(), text.size());
 }
 
-}  // namespace
-
-namespace detail {
-
-StreamHandle::~StreamHandle() {
-    close();
-}
-
-void StreamHandle::adopt(std::FILE* stream) {
-    close();
-    stream_ = stream;
-    fd_ = stream ? ::fileno(stream) : -1;
-}
-
-int StreamHandle::close() {
-    if (!stream_) return 0;
-    std::FILE* s = stream_;
-    stream_ = nullptr;
-    fd_ = -1;
-    return std::fclose(s);
-}
-
-}  // namespace detail
-
-namespace {
-
 std::string utf8Name(const std::u16string& name) {
     return vq::i18n::codecvt_ustring_to_string("UTF-8", true).do_convert(name.data(), name.size());
 }
 
 }  // namespace
+
+void detail::Status::set(errors::error_T c) {
+    code = c;
+    message = messageFor(c, fileName);
+}
+
+void detail::Status::clear() {
+    code = errors::NO_ERROR;
+    message.clear();
+}
 
 File::File() = default;
 
@@ -135,42 +113,29 @@ File::~File() {
 
 void File::startOver() {
     close();
-    static_cast<detail::FileState&>(*this) = detail::FileState();
+    reader_.reset();
+    writer_.reset();
+    status_ = detail::Status();
 }
 
 bool File::open(std::u16string name, char const* mode) {
     startOver();
     const char m = mode ? mode[0] : '\0';
     if (m == 'w') {
-        this->mode = 1;
-        fileName = utf8Name(name);
-        stream.adopt(vq::filesystem::fopen(name, "wb"));
-        if (!stream.isOpen()) {
+        status_.fileName = utf8Name(name);
+        std::FILE* file = vq::filesystem::fopen(name, "wb");
+        if (!file) {
             setError(errors::OPEN_FAILED);
             return false;
         }
+        writer_.reset(new detail::Writer(status_, file));
         return true;
     }
     if (m != 'r') {
         setError(errors::UNSUPPORTED_MODE);
         return false;
     }
-    if (!beginReading(name)) return false;
-    verifySupport();
-    verifyIndex();
-    if (topDownFrames) {
-        const std::uint64_t row = getVideoHeight() ? storedFrameLength() / getVideoHeight() : 0;
-        rowBuffer.reset(new (std::nothrow) char[row ? row : 1]);
-        if (!rowBuffer) {
-            setError(errors::OUT_OF_MEMORY);
-            return false;
-        }
-    }
-    if (hasVideoStream && videoIndex.empty() && hasAudioStream && audioIndex.empty()) {
-        setError(errors::ALL_CHUNKS_MISSING);
-        return false;
-    }
-    return true;
+    return openToGetInformation(name) && reader_->prepareFrames();
 }
 
 bool File::open(char const* name, char const* mode) {
@@ -179,176 +144,237 @@ bool File::open(char const* name, char const* mode) {
 
 bool File::openToGetInformation(std::u16string name) {
     startOver();
-    return beginReading(name);
+    status_.fileName = utf8Name(name);
+    reader_.reset(new detail::Reader(status_));
+    return reader_->open(status_.fileName);
 }
 
 bool File::openToGetInformation(char const* name) {
     return openToGetInformation(narrowToU16(name));
 }
 
-bool File::beginReading(const std::u16string& name) {
-    fileName = utf8Name(name);
-    stream.adopt(std::fopen(fileName.c_str(), "rb"));
-    if (!stream.isOpen()) {
-        setError(errors::OPEN_FAILED);
-        return false;
-    }
-    mode = 0;
-    fileSize = fileLength();
-    parseFile();
-    return errorCode == errors::NO_ERROR;
+void File::close() {
+    if (writer_) writer_->close();
+    if (reader_) reader_->close();
 }
 
-void File::close() {
-    if (!stream.isOpen()) return;
-    if (mode == 1) {
-        try {
-            finishWriting();
-        } catch (const std::exception&) {
-            // A count or size that no 32-bit field can hold: the file cannot
-            // be finished as described, but the stream is closed all the same.
-            setError(errors::UNSUPPORTED_FILE);
-        }
-        resetWriter();
-    } else {
-        colormap.clear();
-        rowBuffer.reset();
-    }
-    if (stream.close() != 0) setError(mode == 1 ? errors::FWRITE_FAILED : errors::FREAD_FAILED);
-    videoFramesRead = 0;
+const detail::Streams& File::streams() const {
+    static const detail::Streams none;
+    if (reader_) return *reader_;
+    if (writer_) return *writer_;
+    return none;
+}
+
+detail::Reader* File::reading() {
+    if (!reader_) setError(errors::UNSUPPORTED_MODE);
+    return reader_.get();
+}
+
+detail::Writer* File::writing() {
+    if (!writer_) setError(errors::UNSUPPORTED_MODE);
+    return writer_.get();
 }
 
 // ---- error state ----
 
-errors::error_T File::getErrorCode() const {
-    return errorCode;
-}
-
-char const* File::getErrorMsg() const {
-    return errorMsg.c_str();
-}
-
-void File::clearError() {
-    errorCode = errors::NO_ERROR;
-    errorMsg.clear();
-}
-
-void File::setError(errors::error_T code) {
-    errorCode = code;
-    errorMsg = messageFor(code, fileName);
-}
+errors::error_T File::getErrorCode() const { return status_.code; }
+char const* File::getErrorMsg() const { return status_.message.c_str(); }
+void File::clearError() { status_.clear(); }
+void File::setError(errors::error_T code) { status_.set(code); }
 
 // ---- stream description ----
 
-bool File::hasVideo() const { return hasVideoStream; }
-bool File::hasAudio() const { return hasAudioStream; }
-std::uint32_t File::getVideoWidth() const { return static_cast<std::uint32_t>(bitmapHeader.width); }
-std::uint32_t File::getVideoHeight() const { return static_cast<std::uint32_t>(bitmapHeader.height); }
-std::uint16_t File::getVideoBitsPerPixel() const { return bitmapHeader.bitCount; }
-// 16- and 32-bit RGB stored with BI_BITFIELDS and the masks of plain RGB
-// (as capture tools write it) is uncompressed video like BI_RGB.
-bool File::isVideoCompressed() { return bitmapHeader.compression != 0 && !bitfieldsArePlainRgb(); }
-
-bool File::bitfieldsArePlainRgb() const {
-    if (bitmapHeader.compression != 3 || !hasColourMasks) return false;
-    const std::uint32_t r = colourMasks[0], g = colourMasks[1], b = colourMasks[2];
-    switch (bitmapHeader.bitCount) {
-    case 16: return b == 0x001F && ((r == 0x7C00 && g == 0x03E0) || (r == 0xF800 && g == 0x07E0));
-    case 32: return r == 0xFF0000 && g == 0x00FF00 && b == 0x0000FF;
-    default: return false;
-    }
-}
-
-bool File::isRgb565() const { return bitfieldsArePlainRgb() && bitmapHeader.bitCount == 16 && colourMasks[1] == 0x07E0; }
+bool File::hasVideo() const { return streams().hasVideoStream; }
+bool File::hasAudio() const { return streams().hasAudioStream; }
+std::uint32_t File::getVideoWidth() const { return streams().getVideoWidth(); }
+std::uint32_t File::getVideoHeight() const { return streams().getVideoHeight(); }
+std::uint16_t File::getVideoBitsPerPixel() const { return streams().bitmapHeader.bitCount; }
+bool File::isVideoCompressed() { return streams().isVideoCompressed(); }
 
 std::string File::getVideoFourCC() {
-    const std::uint32_t c = bitmapHeader.compression;
+    const std::uint32_t c = streams().bitmapHeader.compression;
     return c == 0 ? std::string() : detail::fourccText(c);
 }
 
-std::uint32_t File::getVideoStreamRate() const { return streamHeaders[videoStreamIndex % MAX_STREAMS].rate; }
-std::uint32_t File::getVideoStreamScale() const { return streamHeaders[videoStreamIndex % MAX_STREAMS].scale; }
+std::uint32_t File::getVideoStreamRate() const { return streams().getVideoStreamRate(); }
+std::uint32_t File::getVideoStreamScale() const { return streams().getVideoStreamScale(); }
 
 double File::getVideoFrameRate() const {
     return static_cast<double>(getVideoStreamRate()) / static_cast<double>(getVideoStreamScale());
 }
 
-std::uint32_t File::getVideoTotalFrames() const { return mainHeader.totalFrames; }
-std::uint64_t File::getVideoFramesRead() const { return videoFramesRead; }
-bool File::isEndOfVideo() { return videoFramesRead == getVideoTotalFrames(); }
-void File::resetVideo() { videoFramesRead = 0; }
-std::vector<tagRGBQUAD> File::getColormap() const { return colormap; }
-std::uint32_t File::getAudioSampleRate() { return waveFormat.samplesPerSec; }
-std::uint16_t File::getAudioBitsPerSample() { return waveFormat.bitsPerSample; }
-std::uint16_t File::getAudioNumberOfChannels() const { return waveFormat.channels; }
-bool File::isAudioCompressed() const { return waveFormat.formatTag != 1; }
-std::uint32_t File::getAudioChunkSize() { return audioChunkSize; }
-std::uint64_t File::getAudioBytesRead() { return audioBytesRead; }
+std::uint32_t File::getVideoTotalFrames() const { return streams().getVideoTotalFrames(); }
+std::vector<tagRGBQUAD> File::getColormap() const { return streams().colormap; }
+std::uint32_t File::getAudioSampleRate() { return streams().waveFormat.samplesPerSec; }
+std::uint16_t File::getAudioBitsPerSample() { return streams().waveFormat.bitsPerSample; }
+std::uint16_t File::getAudioNumberOfChannels() const { return streams().waveFormat.channels; }
+bool File::isAudioCompressed() const { return streams().isAudioCompressed(); }
+std::uint32_t File::getAudioChunkSize() { return streams().audioChunkSize; }
+std::uint32_t File::getAudioTotalBytes() { return streams().getAudioTotalBytes(); }
 
-std::uint32_t File::getAudioTotalBytes() {
-    const std::uint32_t length = streamHeaders[audioStreamIndex % MAX_STREAMS].length;
-    return length * waveFormat.channels * (waveFormat.bitsPerSample / 8u);
+// ---- where reading stands (a file not being read has read nothing) ----
+
+std::uint64_t File::getVideoFramesRead() const { return reader_ ? reader_->videoFramesRead : 0; }
+bool File::isEndOfVideo() { return getVideoFramesRead() == getVideoTotalFrames(); }
+
+void File::resetVideo() {
+    if (reader_) reader_->videoFramesRead = 0;
 }
+
+std::uint64_t File::getAudioBytesRead() { return reader_ ? reader_->audioBytesRead : 0; }
 
 // The stream ends at its header's length, or with its last chunk when the
 // header claims more than the chunks hold: a read loop always comes to an end.
-bool File::isEndOfAudio() { return audioBytesRead == getAudioTotalBytes() || audioChunksUsedUp(); }
-
-bool File::audioChunksUsedUp() const {
-    return !audioIndex.empty() && audioChunkIndex >= audioIndex.size();
-}
+bool File::isEndOfAudio() { return reader_ ? reader_->isEndOfAudio() : getAudioTotalBytes() == 0; }
 
 void File::resetAudio() {
-    audioChunkIndex = 0;
-    audioBytesRead = 0;
-    audioChunkOffset = 0;
+    if (reader_) reader_->resetAudio();
 }
 
-IndexSource File::getVideoIndexSource() const { return videoIndexSource; }
-IndexSource File::getAudioIndexSource() const { return audioIndexSource; }
+IndexSource File::getVideoIndexSource() const { return reader_ ? reader_->videoIndexSource : IndexSource::None; }
+IndexSource File::getAudioIndexSource() const { return reader_ ? reader_->audioIndexSource : IndexSource::None; }
+bool File::isVideoKeyFrame(long frame) const { return reader_ && reader_->isVideoKeyFrame(frame); }
+bool File::isVideoFrameDropped(long frame) const { return reader_ && reader_->isVideoFrameDropped(frame); }
 
-bool File::isVideoKeyFrame(long frame) const {
-    if (frame < 0 || static_cast<std::uint64_t>(frame) >= videoKeyFrames.size()) return false;
-    return videoKeyFrames[static_cast<std::size_t>(frame)];
+// ---- reading frames and audio ----
+
+void File::readVideoFrame(char* buffer, long frame) {
+    if (detail::Reader* r = reading()) r->readFrameInto(buffer, frame);
 }
 
-bool File::isVideoFrameDropped(long frame) const {
-    if (frame < 0 || static_cast<std::uint64_t>(frame) >= videoIndex.size()) return false;
-    return videoIndex[static_cast<std::size_t>(frame)].size == 0;
+void File::readVideoFrame(char* buffer) { readVideoFrame(buffer, INVALID_FRAME_INDEX); }
+
+void File::readRGB24VideoFrame(char* buffer, long frame) {
+    if (detail::Reader* r = reading()) r->readRGB24VideoFrame(buffer, frame);
 }
 
-// ---- reading helpers ----
+void File::readRGB24VideoFrame(char* buffer) { readRGB24VideoFrame(buffer, INVALID_FRAME_INDEX); }
 
-std::size_t File::readAt(std::uint64_t position, void* buffer, std::size_t length) {
-    const int fd = stream.descriptor();
-    if (fd < 0 || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return 0;
-    auto* out = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(position + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
+void File::readIndexedVideoFrame(char* buffer, long frame) {
+    if (detail::Reader* r = reading()) r->readIndexedVideoFrame(buffer, frame);
+}
+
+void File::readAudio(char* buffer, unsigned long count) {
+    if (detail::Reader* r = reading()) r->readAudio(buffer, count);
+}
+
+void File::errorIfWrongNumFrameForRGB24() {
+    if (detail::Reader* r = reading()) r->errorIfWrongNumFrameForRGB24();
+}
+
+// ---- frame sizes and row padding ----
+
+// A size the other side (or no side) has no use for is 0; asking for it is
+// no failure.
+
+std::uint32_t File::getRawVideoFrameSize(long frame) { return reader_ ? reader_->getRawVideoFrameSize(frame) : 0; }
+
+std::uint32_t File::getRGB24VideoFrameSize() {
+    if (writer_) return writer_->getRGB24VideoFrameSize();
+    return reader_ ? reader_->getRGB24VideoFrameSize() : 0;
+}
+
+std::uint32_t File::getIndexedVideoFrameSize() { return streams().getIndexedVideoFrameSize(); }
+std::uint32_t File::getRgb24PadLength() { return streams().getRgb24PadLength(); }
+std::uint32_t File::getIndexedPadLength() { return streams().getIndexedPadLength(); }
+std::uint32_t File::getRgb555PadLength() { return streams().getRgb555PadLength(); }
+
+// ---- in-place conversions of a stored frame ----
+// With or without padded output rows, a conversion is one walk.
+
+void File::indexedToRgb24(char* buffer) {
+    if (detail::Reader* r = reading()) r->indexedToRgb24(buffer);
+}
+void File::indexedToRgb24WPad(char* buffer) { indexedToRgb24(buffer); }
+
+void File::rgb555ToRgb24(char* buffer) {
+    if (detail::Reader* r = reading()) r->rgb555ToRgb24(buffer);
+}
+void File::rgb555ToRgb24WPad(char* buffer) { rgb555ToRgb24(buffer); }
+
+void File::rgb32ToRgb24(char* buffer) {
+    if (detail::Reader* r = reading()) r->rgb32ToRgb24(buffer);
+}
+void File::rgb32ToRgb24WPad(char* buffer) { rgb32ToRgb24(buffer); }
+
+void File::convertFrameToBottomUp(char* buffer) {
+    if (detail::Reader* r = reading()) r->convertFrameToBottomUp(buffer);
+}
+
+// ---- writing ----
+
+void File::setVideoInfo(unsigned int width, unsigned int height, double frameRate, const std::string& fourCC,
+                        unsigned int bitsPerPixel) {
+    if (detail::Writer* w = writing()) w->setVideoInfo(width, height, frameRate, fourCC, bitsPerPixel);
+}
+
+void File::setVideoInfo(unsigned int width, unsigned int height, double frameRate, const std::string& fourCC) {
+    setVideoInfo(width, height, frameRate, fourCC, DEFAULT_BITS_PER_PIXEL);
+}
+
+void File::setVideoInfo(unsigned int width, unsigned int height, double frameRate) {
+    setVideoInfo(width, height, frameRate, std::string(), DEFAULT_BITS_PER_PIXEL);
+}
+
+void File::setAudioInfo(double sampleRate, unsigned int bitsPerSample, unsigned int numChannels,
+                        unsigned int bytesPerChunk) {
+    if (detail::Writer* w = writing()) w->setAudioInfo(sampleRate, bitsPerSample, numChannels, bytesPerChunk);
+}
+
+void File::setColormap(const std::vector<avi::tagRGBQUAD>& map) {
+    if (!writer_) {
+        setError(errors::COLORMAP_SET_DURING_READ);
+        return;
     }
-    return done;
+    writer_->setColormap(map);
 }
 
-bool File::readExact(std::uint64_t position, void* buffer, std::size_t length) {
-    return readAt(position, buffer, length) == length;
+void File::setNumSuperIndexEntries(unsigned long entries) {
+    if (detail::Writer* w = writing()) w->setNumSuperIndexEntries(entries);
 }
 
-detail::ByteReader File::readRecord(std::uint64_t position, std::size_t length, std::vector<char>& storage) {
-    // Never more than the file holds, whatever size the file claims.
-    const std::uint64_t left = position < fileSize ? fileSize - position : 0;
-    storage.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length, left)));
-    const std::size_t got = readAt(position, storage.data(), storage.size());
-    return detail::ByteReader(storage.data(), got);
+void File::writeVideoFrame(char* data, unsigned int size) {
+    if (detail::Writer* w = writing()) w->writeVideoFrame(data, size);
 }
 
-std::uint64_t File::fileLength() {
-    struct stat info {};
-    if (stream.descriptor() < 0 || ::fstat(stream.descriptor(), &info) != 0 || info.st_size < 0) return 0;
-    return static_cast<std::uint64_t>(info.st_size);
+void File::writeVideoFrame(char* data) {
+    if (detail::Writer* w = writing()) w->writeVideoFrame(data);
+}
+
+void File::writeAudio(char* data) {
+    if (detail::Writer* w = writing()) w->writeAudio(data);
+}
+
+// The sizes of what a writer writes; 0 when nothing is written.
+
+std::uint32_t File::getHeaderLength() { return writer_ ? writer_->getHeaderLength() : 0; }
+
+std::uint32_t File::getStrlLength(unsigned char present, unsigned int fixedLength, unsigned long superIndexEntries) {
+    if (!present || !writer_) return 0;
+    return boost::numeric_cast<std::uint32_t>(std::uint64_t(getOpenDMLSuperIndexLength(superIndexEntries)) +
+                                              fixedLength + 8);
+}
+
+std::uint32_t File::getOpenDMLHeaderLength() { return writer_ ? writer_->getOpenDMLHeaderLength() : 0; }
+
+std::uint32_t File::getOpenDMLSuperIndexLength(unsigned long entries) {
+    return writer_ ? writer_->getOpenDMLSuperIndexLength(entries) : 0;
+}
+
+std::uint32_t File::getOpenDMLStandardIndexLength(unsigned long entries) {
+    return writer_ ? writer_->getOpenDMLStandardIndexLength(entries) : 0;
+}
+
+std::uint32_t File::getLegacyIndexLength() { return writer_ ? writer_->getLegacyIndexLength() : 0; }
+
+std::uint32_t File::getMoviLength() { return writer_ ? writer_->getMoviLength() : 0; }
+
+std::uint32_t File::getCurRiffChunkSize() { return writer_ ? writer_->getCurRiffChunkSize() : 0; }
+
+bool File::isFirstRiffChunk() { return writer_ && writer_->isFirstRiffChunk(); }
+
+bool File::atRiffBoundary(unsigned long length) {
+    return writer_ && writer_->atRiffBoundary(length);
 }
 
 }  // namespace avi

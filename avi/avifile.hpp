@@ -174,116 +174,24 @@ enum class IndexSource : std::uint8_t {
 
 namespace detail {
 
-class ChunkBuffer;
-class ByteReader;
+class Reader;
+class Writer;
+struct Streams;
 
-// The one stdio stream of an avi::File. Reads and writes go through its
-// descriptor at explicit positions (pread/pwrite), so the stream's own
-// position and buffer are never used; close() reports what fclose says.
-class StreamHandle {
-public:
-    StreamHandle() = default;
-    ~StreamHandle();
-    StreamHandle(const StreamHandle&) = delete;
-    StreamHandle& operator=(const StreamHandle&) = delete;
-
-    // Takes ownership of an open stream (null: nothing is open).
-    void adopt(std::FILE* stream);
-    // Closes the stream; the result of fclose, 0 when nothing was open.
-    int close();
-    bool isOpen() const { return stream_ != nullptr; }
-    int descriptor() const { return fd_; }
-
-private:
-    std::FILE* stream_ = nullptr;
-    int fd_ = -1;
-};
-
-// Everything an avi::File knows about its file. Opening starts from a fresh
-// FileState, so nothing of an earlier file (or an earlier failure) survives.
-struct FileState {
-    // ---- fields, in declaration order ----
-    std::string errorMsg;
-    avi::errors::error_T errorCode = avi::errors::NO_ERROR;
+// The error state of one avi::File, which its reader or writer records
+// failures in.
+struct Status {
     std::string fileName;
-    std::uint32_t mode = 0;  // 0 reading, 1 writing
-    std::uint64_t moviPos = 0;
-    std::uint32_t hdrlPos = 0;
-    std::uint32_t idx1Pos = 0;
-    std::uint32_t streamListPos = 0;
-    std::uint32_t videoFrameSize = 0;
-    std::uint32_t audioChunkDataSize = 0;  // writing
-    std::uint32_t audioChunkSize = 0;
-    std::uint64_t riffFileSize = 0;
-    bool hasAudioStream = false;
-    bool hasVideoStream = false;
-    bool topDownFrames = false;
-    std::unique_ptr<char[]> rowBuffer;
-    avi::MainHeader mainHeader;
-    std::array<avi::StreamHeader, 8> streamHeaders;  // File::MAX_STREAMS
-    avi::WaveFormat waveFormat;
-    avi::BitmapInfoHeader bitmapHeader;
-    bool hasIndexFlag = false;
-    bool mustUseIndexFlag = false;
-    bool isInterleavedFlag = false;
-    bool trustCkTypeFlag = false;
-    bool wasCaptureFileFlag = false;
-    bool protectedContentFlag = false;
-    std::uint32_t audioStreamIndex = 0;
-    std::uint32_t videoStreamIndex = 0;
-    char audioChunkId[5] = {0, 0, 0, 0, 0};
-    char videoChunkId[5] = {0, 0, 0, 0, 0};
-    std::vector<avi::IndexEntry> audioIndex;
-    std::vector<avi::IndexEntry> videoIndex;
-    std::vector<avi::SuperIndexEntry> videoSuperIndex;  // writing
-    std::vector<avi::SuperIndexEntry> audioSuperIndex;  // writing
-    std::uint64_t videoFramesRead = 0;
-    std::uint64_t audioChunkIndex = 0;
-    std::uint64_t audioBytesRead = 0;
-    std::uint64_t audioChunkOffset = 0;
-    std::uint32_t firstRiffLength = 0;       // writing
-    std::uint32_t firstRiffVideoChunks = 0;  // writing
-    std::uint32_t firstRiffAudioChunks = 0;  // writing
-    std::uint32_t firstRiffMoviBytes = 0;    // writing
-    std::uint32_t laterVideoFrames = 0;      // writing
-    std::uint32_t curRiffMoviBytes = 0;      // writing
-    std::uint64_t numSuperIndexEntries = 4096;
-    std::vector<avi::tagRGBQUAD> colormap;
+    avi::errors::error_T code = avi::errors::NO_ERROR;
+    std::string message;
 
-    // ---- reading: extra fields ----
-    IndexSource videoIndexSource = IndexSource::None;
-    IndexSource audioIndexSource = IndexSource::None;
-    IndexSource pendingIndexSource = IndexSource::None;  // source of the entries being added
-    std::uint64_t fileSize = 0;  // bytes in the open file, bounds every read
-    // One mark per video entry: false for a frame a standard index flags as
-    // not a key frame (bit 31 of its size).
-    std::vector<bool> videoKeyFrames;
-    // Dropped frames (video entries of size 0) show the picture of the
-    // entry named here; built on the first read of such a frame.
-    std::vector<std::size_t> pictureEntry;
-    // BI_BITFIELDS: the red, green and blue masks that follow the bitmap header.
-    std::uint32_t colourMasks[3] = {0, 0, 0};
-    bool hasColourMasks = false;
-    // ---- end reading: extra fields ----
-
-    // ---- writing: extra fields ----
-    std::uint32_t reservedHeaderLength = 0;  // H of the region actually reserved by initWriter
-    std::uint32_t laterAudioChunks = 0;      // audio chunks in all RIFF chunks after the first
-    std::uint64_t writeFailures = 0;         // short writes so far; lets a sequence test its steps
-    std::uint64_t writePos = 0;              // where the next byte of the file goes
-    std::uint64_t firstMoviEnd = 0;          // end of the first RIFF chunk's movi list, once closed
-    // Media and bytes written since the header region was last brought up to
-    // date, so that a recording cut short is readable up to that point.
-    std::uint64_t bytesSinceRefresh = 0;
-    std::uint64_t videoFramesSinceRefresh = 0;
-    std::uint64_t audioBytesSinceRefresh = 0;
-    bool headerWritten = false;              // the header region holds a readable header
-    // ---- end writing: extra fields ----
+    void set(avi::errors::error_T c);
+    void clear();
 };
 
 }  // namespace detail
 
-class MM_EXPORT File : private detail::FileState {
+class MM_EXPORT File {
 public:
     static constexpr std::int64_t INVALID_FRAME_INDEX = -1;
     static constexpr std::uint32_t DEFAULT_BITS_PER_PIXEL = 24;
@@ -348,6 +256,7 @@ public:
     // nothing for a depth whose size is 0; readIndexedVideoFrame needs
     // getIndexedVideoFrameSize() bytes and writes nothing for other depths
     // than 8. Frames are delivered bottom-up; frame -1 is the next in sequence.
+    // On a file not open for reading these record error 34 and read nothing.
     void readVideoFrame(char* buffer, long frame);
     void readVideoFrame(char* buffer);
     void readRGB24VideoFrame(char* buffer, long frame);
@@ -403,127 +312,20 @@ public:
     // ---- end writing ----
 
 private:
-    // ---- parsing (reading) ----
-    int parseFile();
-    void parseMainHeader();
-    void parseStreamLists();
-    void parseStreamHeader(unsigned int stream, char* data, unsigned long length);
-    int parseStreamFormat(unsigned int stream, char* data, unsigned long length);
-    void parseVideoStreamFormat(char* data, unsigned long length);
-    void parseAudioStreamFormat(char* data, unsigned long length);
-    void assignClrmapIf2or4or8bitAVIwithNoClrmap();
-    void verifySupport();
-    static void byteSwapOnBigEndian(void* data, unsigned int fieldSize, unsigned int count);
-
-    // ---- index reading ----
-    void parseLegacyIndex();
-    // data points after the 8-byte chunk header; length is the bytes that follow it.
-    void parseStreamIndex(unsigned long stream, char* data, unsigned long length, unsigned depth = 0);
-    avi::aviindex_chunk parseOpenDMLBaseIndex(char* data);
-    void parseOpenDMLSuperIndex(unsigned long stream, avi::aviindex_chunk const& head, char* data,
-                                unsigned long length, unsigned depth);
-    void parseOpenDMLStandardIndex(unsigned long stream, avi::aviindex_chunk const& head, char* data,
-                                   unsigned long length);
-    void verifyIndex();
-    void buildLegacyIndex(char const* chunkId);
-    void addIndexEntry(char const* id, unsigned int offset, unsigned int size, unsigned long base);
-    void addIndexEntry(unsigned int id, unsigned int offset, unsigned int size, unsigned long base);
-    void addIndexEntry(unsigned long stream, unsigned int id, unsigned int offset, unsigned int size,
-                       unsigned long base);
-    void addIndexEntry(unsigned long stream, char const* id, unsigned int offset, unsigned int size,
-                       unsigned long base);
-    static unsigned int streamNumberOfChunkId(std::string const& digits, unsigned int audioStream,
-                                              unsigned int videoStream);
-
-    // ---- the file ----
-    // Closes whatever is open and returns every field to its initial value.
+    // Closes whatever is open and forgets it, the error state included.
     void startOver();
-    // Opens the named file for reading and parses it (openToGetInformation).
-    bool beginReading(const std::u16string& name);
-    void finishWriting();
+    // What the open reader or writer says about the streams (all zero when
+    // neither is there).
+    const detail::Streams& streams() const;
+    // The reader, or null with error 34 recorded when the file is not open
+    // for reading.
+    detail::Reader* reading();
+    detail::Writer* writing();
 
-    // ---- reading helpers ----
-    // Every read of the file: up to length bytes at position, fewer only at
-    // the end of the file or on a failure; returns the bytes delivered.
-    std::size_t readAt(std::uint64_t position, void* buffer, std::size_t length);
-    bool readExact(std::uint64_t position, void* buffer, std::size_t length);
-    // A record of length bytes at position, read into storage; the cursor
-    // covers what the file holds of it (shorter at the end of the file).
-    detail::ByteReader readRecord(std::uint64_t position, std::size_t length, std::vector<char>& storage);
-    std::uint64_t fileLength();
-    std::uint64_t storedFrameLength();             // bytes of an uncompressed frame that reads deliver
-    bool readFrameInto(char* buffer, long frame);  // false: nothing delivered
-    // The stored bytes [0, take) of a top-down frame of `rows` rows of `row`
-    // bytes at `position`, read straight into their bottom-up places.
-    bool readRowsReversed(std::uint64_t position, char* buffer, std::uint64_t take, std::uint64_t row,
-                          std::uint64_t rows);
-    // The entry whose picture frame n shows: n itself unless n is a dropped
-    // frame; SIZE_MAX when the stream holds no picture at all.
-    std::size_t pictureOf(std::uint64_t n);
-    // BI_BITFIELDS with the masks of plain 5-5-5, 5-6-5 or 8-8-8 RGB.
-    bool bitfieldsArePlainRgb() const;
-    bool isRgb565() const;
-    // Whether the bytes a read takes from a scanned chunk are all in the file.
-    bool chunkIsWhole(const char* id, std::uint64_t dataPos, std::uint32_t size);
-    bool audioChunksUsedUp() const;
-
-    // ---- writing: private operations ----
-    void initWriter();
-    void resetWriter();
-    void populateMainHeader();
-    void copyMainHeader2Buf(char* buffer);
-    void populateVideoStreamHeader();
-    void populateAudioStreamHeader();
-    void copyStreamHeader2Buf(char* buffer, unsigned int streamNumber);
-    void populateBitmapHeader();
-    void copyBitmapHeader2Buf(char* buffer);
-    void populateWaveHeader();
-    void copyWaveHeader2Buf(char* buffer);
-    // The header region as close writes it; provisional: the sizes and counts
-    // of what is written so far, for a recording that may be cut short.
-    void writeHeader(bool provisional = false);
-    void writeVideoStreamHeader(detail::ChunkBuffer& out, bool provisional);
-    void writeAudioStreamHeader(detail::ChunkBuffer& out);
-    void writeOpenDMLHeader(detail::ChunkBuffer& out);
-    // Brings the header region (and the head of a later RIFF chunk) up to
-    // date with the chunks written so far.
-    void refreshHeader();
-    void noteChunkWritten(std::uint64_t bytes, bool video);
-    void writeChunk(const char* fourCC, unsigned int size);
-    void writeList(const char* fourCC, unsigned int size, const char* listType);
-    void writeMoviEntry(char* data, unsigned int chunkSize, unsigned int writeLength, char* chunkId,
-                        std::vector<avi::IndexEntry>& index);
-    void updateRiffChunk(unsigned long length);
-    void closeCurRiffChunk();
-    void writeAVIXChunk();
-    void writeOpenDMLStandardIndex(const char* chunkId, unsigned int streamNumber,
-                                   const std::vector<avi::IndexEntry>& index,
-                                   std::vector<avi::SuperIndexEntry>& superIndex);
-    void writeOpenDMLSuperIndex(detail::ChunkBuffer& out, const char* chunkId,
-                                const std::vector<avi::SuperIndexEntry>& superIndex);
-    void writeOpenDMLBaseIndex(detail::ChunkBuffer& out, const char* chunkId, unsigned short longsPerEntry,
-                               unsigned char indexType, unsigned int entriesInUse);
-    void populateOpenDMLBaseIndex(avi::aviindex_chunk& head, const char* chunkId, unsigned short longsPerEntry,
-                                  unsigned char indexType, unsigned int entriesInUse);
-    void copyOpenDMLBaseIndex2Buf(const avi::aviindex_chunk& head, char* buffer);
-    void writeLegacyIndex();
-    // Writer plumbing: every byte goes out through writeAt (pwrite), which
-    // records error 6 on a short write; writeBytes writes at writePos and
-    // moves it on.
-    bool writeAt(std::uint64_t position, const void* data, std::size_t length);
-    bool writeBytes(const void* data, std::size_t length);
-    bool writeTell(std::uint64_t& position);
-    bool writeSeek(std::uint64_t position);
-    bool patchBytes(std::uint64_t position, const void* data, std::size_t length);
-    bool writerReady();
-    bool dataWritten() const;
-    // Whether the header list, with the given super-index entries per stream,
-    // still fits the region reserved for it without touching the "movi" data.
-    bool headerFits(std::uint64_t videoEntries, std::uint64_t audioEntries) const;
-    std::uint64_t paletteBytes() const;
-    // ---- end writing: private operations ----
-
-    detail::StreamHandle stream;
+    detail::Status status_;
+    // A file is read or written, never both: at most one of these is set.
+    std::unique_ptr<detail::Reader> reader_;
+    std::unique_ptr<detail::Writer> writer_;
 };
 
 }  // namespace avi

@@ -46,6 +46,21 @@ TEST_F(AviIndex, LegacyIndexSizes) {
     EXPECT_EQ(withSize(16 * 1000).first, LEGACY_INDEX_PARSE_ERROR);
 }
 
+TEST_F(AviIndex, LegacyVideoSizeWithBit31IsNoSize) {
+    // idx1 has no key-frame mark in its sizes: bit 31 set is no size at all,
+    // the largest size without it is a size like any other.
+    avitest::Built b = avitest::buildAvi(rgb24(4, 2, 3));
+    auto withSize = [&](std::uint32_t size) {
+        std::string bytes = b.bytes;
+        avitest::put32(bytes, b.idx1Pos + 8 + 16 + 12, size);  // second entry
+        File f;
+        f.openToGetInformation(save(bytes).c_str());
+        return f.getErrorCode();
+    };
+    EXPECT_EQ(withSize(0x80000018u), BAD_VIDEO_ENTRY_SIZE);
+    EXPECT_EQ(withSize(0x7FFFFFFFu), NO_ERROR);
+}
+
 TEST_F(AviIndex, LegacyEntriesGoByStreamAndType) {
     AviRecipe s = rgb24(4, 2, 3);
     s.hasAudio = true;

@@ -104,6 +104,25 @@ TEST(AviWriteFaults, MisuseIsRefusedWithoutTouchingData) {
     EXPECT_EQ(std::memcmp(&b.data[65832], frame.data(), 16), 0);
 }
 
+TEST(AviWriteFaults, ReadingAFileBeingWrittenIsRefused) {
+    const std::string path = scratchFile("read-while-writing.avi");
+    avi::File f;
+    ASSERT_TRUE(f.open(path.c_str(), "w"));
+    f.setVideoInfo(2, 2, 25.0);
+    std::vector<char> frame = pattern(16, 5);
+    f.writeVideoFrame(frame.data());
+    std::vector<char> buffer(64, '\x55');
+    f.readVideoFrame(buffer.data(), 0);
+    EXPECT_EQ(f.getErrorCode(), errors::UNSUPPORTED_MODE);
+    EXPECT_EQ(buffer, std::vector<char>(64, '\x55'));
+    f.clearError();
+    f.close();
+    EXPECT_EQ(f.getErrorCode(), errors::NO_ERROR);
+    avi::File back;
+    ASSERT_TRUE(back.open(path.c_str(), "r"));
+    EXPECT_EQ(back.getVideoTotalFrames(), 1u);
+}
+
 TEST(AviWriteFaults, DepthsWithoutFrameSizeNeedTheSizedWrite) {
     const std::string path = scratchFile("sized-only.avi");
     avi::File f;

@@ -53,7 +53,7 @@ ColourSpace readColour(ByteCursor c) {
     std::uint8_t method = c.u8();
     c.skip(2);  // precedence, approximation
     if (method != 1) return ColourSpace::Other;
-    std::uint32_t enumcs = c.u32be();
+    std::uint32_t enumcs = c.u32();
     return c.ok() ? colourFromEnum(enumcs) : ColourSpace::Unknown;
 }
 
@@ -64,7 +64,7 @@ void readJp2Header(ByteCursor jp2h, VideoTrack* track, ColourSpace& colour) {
         if (b.type == "ihdr" && track) {
             ByteCursor c = b.payload;
             c.skip(8);  // height, width: the sample entry and codestream say it too
-            std::uint16_t nc = c.u16be();
+            std::uint16_t nc = c.u16();
             std::uint8_t bpc = c.u8();
             if (c.ok()) {
                 track->components = nc;
@@ -86,8 +86,8 @@ void readJp2Header(ByteCursor jp2h, VideoTrack* track, ColourSpace& colour) {
 void readVisualEntry(ByteCursor e, VideoTrack& track) {
     e.skip(6 + 2);       // reserved, data reference index
     e.skip(2 + 2 + 12);  // pre-defined, reserved, pre-defined
-    track.width = e.u16be();
-    track.height = e.u16be();
+    track.width = e.u16();
+    track.height = e.u16();
     e.skip(4 + 4 + 4 + 2 + 32 + 2 + 2);  // resolutions, reserved, frame count, compressor, depth, pre-defined
     if (!e.ok()) return;
     forEachBox(e, [&](Box& b) {
@@ -109,8 +109,8 @@ ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTra
     // Sample sizes.
     ByteCursor sz = t.stsz;
     fullBoxVersion(sz);
-    std::uint32_t constantSize = sz.u32be();
-    std::uint32_t count = sz.u32be();
+    std::uint32_t constantSize = sz.u32();
+    std::uint32_t count = sz.u32();
     if (!sz.ok()) return corrupt("truncated sample size table");
     if (count > kMaxSamples) return corrupt("too many samples");
     if (constantSize == 0) {
@@ -120,19 +120,19 @@ ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTra
     }
     auto& samples = track.samples;
     samples.assign(count, Sample{});
-    for (auto& s : samples) s.size = constantSize ? constantSize : sz.u32be();
+    for (auto& s : samples) s.size = constantSize ? constantSize : sz.u32();
 
     // Chunk offsets.
     ByteCursor co = t.stco;
     fullBoxVersion(co);
-    std::uint32_t chunkCount = co.u32be();
+    std::uint32_t chunkCount = co.u32();
     if (!co.ok() || co.remaining() / (t.co64 ? 8 : 4) < chunkCount)
         return corrupt("chunk offset table shorter than its count");
 
     // Sample-to-chunk runs, checked as they are used.
     ByteCursor sc = t.stsc;
     fullBoxVersion(sc);
-    std::uint32_t runCount = sc.u32be();
+    std::uint32_t runCount = sc.u32();
     if (!sc.ok() || sc.remaining() / 12 < runCount) return corrupt("sample-to-chunk table shorter than its count");
     if (count > 0 && runCount == 0) return corrupt("empty sample-to-chunk table");
 
@@ -141,13 +141,13 @@ ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTra
     std::uint32_t runFirst = 0, runSamples = 0;
     std::uint32_t nextRunFirst = 0;
     auto loadRun = [&]() {
-        runFirst = sc.u32be();
-        runSamples = sc.u32be();
+        runFirst = sc.u32();
+        runSamples = sc.u32();
         sc.skip(4);  // sample description index: one description is used
         ++run;
         if (run < runCount) {
             ByteCursor peek = sc;
-            nextRunFirst = peek.u32be();
+            nextRunFirst = peek.u32();
         } else {
             nextRunFirst = std::numeric_limits<std::uint32_t>::max();
         }
@@ -157,7 +157,7 @@ ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTra
         if (runFirst != 1) return corrupt("sample-to-chunk table does not start at the first chunk");
     }
     for (std::uint32_t chunk = 1; chunk <= chunkCount && next < samples.size(); ++chunk) {
-        std::uint64_t offset = t.co64 ? co.u64be() : co.u32be();
+        std::uint64_t offset = t.co64 ? co.u64() : co.u32();
         while (chunk >= nextRunFirst) {
             std::uint32_t previousFirst = runFirst;
             loadRun();
@@ -175,15 +175,15 @@ ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTra
     // Decode times.
     ByteCursor ts = t.stts;
     fullBoxVersion(ts);
-    std::uint32_t timeRuns = ts.u32be();
+    std::uint32_t timeRuns = ts.u32();
     if (!ts.ok() || ts.remaining() / 8 < timeRuns) return corrupt("time-to-sample table shorter than its count");
     std::uint64_t time = 0;
     std::uint32_t delta = 0;
     std::size_t placed = 0;
     bool firstDelta = true;
     for (std::uint32_t r = 0; r < timeRuns && placed < samples.size(); ++r) {
-        std::uint32_t n = ts.u32be();
-        delta = ts.u32be();
+        std::uint32_t n = ts.u32();
+        delta = ts.u32();
         if (n == 0) continue;
         if (!firstDelta && delta != samples[placed - 1].duration) track.uniformDelta = false;
         firstDelta = false;
@@ -217,13 +217,13 @@ void readMediaHeader(ByteCursor c, TrackInfo& info) {
     std::uint8_t version = fullBoxVersion(c);
     if (version == 1) {
         c.skip(16);
-        info.timescale = c.u32be();
-        info.duration = c.u64be();
+        info.timescale = c.u32();
+        info.duration = c.u64();
         if (info.duration == std::numeric_limits<std::uint64_t>::max()) info.duration = 0;
     } else {
         c.skip(8);
-        info.timescale = c.u32be();
-        info.duration = c.u32be();
+        info.timescale = c.u32();
+        info.duration = c.u32();
         if (info.duration == std::numeric_limits<std::uint32_t>::max()) info.duration = 0;
     }
     if (!c.ok()) info.timescale = 0;
@@ -231,7 +231,7 @@ void readMediaHeader(ByteCursor c, TrackInfo& info) {
 
 void readSampleDescription(ByteCursor c, TrackInfo& info) {
     fullBoxVersion(c);
-    std::uint32_t entries = c.u32be();
+    std::uint32_t entries = c.u32();
     if (!c.ok() || entries == 0) return;
     Box entry;
     if (!nextBox(c, entry)) return;
@@ -281,9 +281,9 @@ bool readTrack(ByteCursor trak, TrackInfo& info) {
 
 bool nextBox(ByteCursor& in, Box& box) {
     std::size_t start = in.position();
-    std::uint64_t size = in.u32be();
+    std::uint64_t size = in.u32();
     box.type = in.fourcc();
-    if (size == 1) size = in.u64be();
+    if (size == 1) size = in.u64();
     else if (size == 0) size = in.remaining() + (in.position() - start);  // up to the end of the parent
     std::uint64_t header = in.position() - start;
     if (!in.ok() || size < header || size - header > in.remaining()) {
@@ -302,12 +302,12 @@ ParseResult locateMovie(const ReadAt& read, std::uint64_t fileSize, std::uint64_
         std::size_t want = fileSize - pos >= 16 ? 16 : 8;
         if (!read(pos, head, want)) return fail(ParseStatus::NoMovie, "cannot read the file");
         ByteCursor c(head, want);
-        std::uint64_t size = c.u32be();
+        std::uint64_t size = c.u32();
         std::string type = c.fourcc();
         std::uint64_t header = 8;
         if (size == 1) {
             if (want < 16) break;
-            size = c.u64be();
+            size = c.u64();
             header = 16;
         } else if (size == 0) {
             size = fileSize - pos;
@@ -370,7 +370,7 @@ ParseResult parseMovie(ByteCursor moov, std::uint64_t fileSize, Movie& movie) {
             if (info.haveEntry) {
                 ByteCursor e = info.entry;
                 e.skip(6 + 2 + 2 + 2 + 4);  // reserved, data reference, version, revision, vendor
-                std::uint16_t channels = e.u16be();
+                std::uint16_t channels = e.u16();
                 if (e.ok()) movie.audio.channels = channels;
             }
         }

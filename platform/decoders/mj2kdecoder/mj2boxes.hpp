@@ -5,7 +5,7 @@
 // Every offset and size is checked against the bytes that hold it and the
 // length of the file; nothing here touches memory outside the input.
 
-#include <platform/decoders/mj2kdecoder/bytecursor.hpp>
+#include <common/bytecursor.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +14,9 @@
 #include <vector>
 
 namespace mj2k {
+
+// Box-structured files store their integers big-endian.
+using ByteCursor = multimedia::common::BigEndianCursor;
 
 enum class ColourSpace { Unknown, SRGB, Grey, SYCC, Other };
 

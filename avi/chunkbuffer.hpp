@@ -52,14 +52,25 @@ private:
     std::size_t pos_ = 0;
 };
 
-// A growing record of chunks. open() writes a chunk's id and a zero size and
-// close() patches the size in once the chunk's data is complete, adding the
-// pad byte that keeps the next chunk at an even offset; so no size is ever
-// computed ahead of the bytes it describes.
+// Chunks as the writer builds them, field by field in little-endian order.
+// open() writes a chunk's id and a zero size and close() patches the size in
+// once the chunk's data is complete, adding the pad byte that keeps the next
+// chunk at an even offset; so no size is ever computed ahead of the bytes it
+// describes. A counting buffer runs the same serializer without keeping any
+// byte: its size() is what a storing one would hold, which is how the writer
+// predicts a layout (the reserved header region, an index's length).
 class ChunkBuffer {
 public:
+    ChunkBuffer() = default;
+    static ChunkBuffer counting() {
+        ChunkBuffer b;
+        b.counting_ = true;
+        return b;
+    }
+
     ChunkBuffer& u8(std::uint8_t v) {
-        bytes_.push_back(static_cast<char>(v));
+        if (!counting_) bytes_.push_back(static_cast<char>(v));
+        ++size_;
         return *this;
     }
     ChunkBuffer& u16(std::uint16_t v) { return u8(static_cast<std::uint8_t>(v & 0xFFu)).u8(static_cast<std::uint8_t>(v >> 8)); }
@@ -69,21 +80,31 @@ public:
     ChunkBuffer& u64(std::uint64_t v) {
         return u32(static_cast<std::uint32_t>(v & 0xFFFFFFFFu)).u32(static_cast<std::uint32_t>(v >> 32));
     }
-    ChunkBuffer& fourcc(const char* id) {
-        bytes_.insert(bytes_.end(), id, id + 4);
-        return *this;
-    }
+    ChunkBuffer& fourcc(const char* id) { return raw(id, 4); }
     ChunkBuffer& zeros(std::size_t n) {
-        bytes_.insert(bytes_.end(), n, '\0');
+        if (!counting_) bytes_.insert(bytes_.end(), n, '\0');
+        size_ += n;
         return *this;
     }
     ChunkBuffer& raw(const char* data, std::size_t n) {
-        bytes_.insert(bytes_.end(), data, data + n);
+        if (!counting_) bytes_.insert(bytes_.end(), data, data + n);
+        size_ += n;
+        return *this;
+    }
+    // A table of `count` records of `recordBytes` each, written by
+    // record(k); a counting buffer only counts them, whatever their number.
+    template <class Record>
+    ChunkBuffer& table(std::size_t count, std::size_t recordBytes, Record&& record) {
+        if (counting_) {
+            size_ += count * recordBytes;
+        } else {
+            for (std::size_t k = 0; k < count; ++k) record(k);
+        }
         return *this;
     }
     // Starts a chunk (or a list, with its type) and returns where it begins.
     std::size_t open(const char* id) {
-        const std::size_t at = bytes_.size();
+        const std::size_t at = size_;
         fourcc(id).u32(0);
         return at;
     }
@@ -94,16 +115,17 @@ public:
     }
     // Ends the chunk begun at `at`: its size is what was added since.
     void close(std::size_t at) {
-        const std::uint32_t size = boost::numeric_cast<std::uint32_t>(bytes_.size() - at - 8);
-        ByteWriter(bytes_.data() + at + 4).u32(size);
+        const std::uint32_t size = boost::numeric_cast<std::uint32_t>(size_ - at - 8);
+        if (!counting_) ByteWriter(bytes_.data() + at + 4).u32(size);
         if (size & 1u) u8(0);
     }
-    std::size_t size() const { return bytes_.size(); }
+    std::size_t size() const { return size_; }
     const char* data() const { return bytes_.data(); }
-    void clear() { bytes_.clear(); }
 
 private:
     std::vector<char> bytes_;
+    std::size_t size_ = 0;
+    bool counting_ = false;
 };
 
 }  // namespace detail

@@ -1,16 +1,15 @@
-// avi::File: the RIFF walk, the main header and the stream lists.
-#include <avi/avifile.hpp>
+// The reader: the RIFF walk, the main header and the stream lists.
+#include <avi/reader.hpp>
 #include <avi/bitmaprows.hpp>
-#include <avi/bytereader.hpp>
+#include <avi/riffcursor.hpp>
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 namespace avi {
+namespace detail {
 
-using detail::ByteReader;
-using detail::evenSize;
 
 namespace {
 
@@ -22,28 +21,28 @@ bool same4(const char* a, const char* b) { return std::memcmp(a, b, 4) == 0; }
 
 }  // namespace
 
-int File::parseFile() {
+void Reader::parseFile() {
     char head[12];
     if (!readExact(0, head, 12)) {
         setError(errors::FREAD_FAILED);
-        return errorCode;
+        return;
     }
     ByteReader r(head, 12);
     char id[4], type[4];
     r.fourcc(id);
-    const std::uint32_t riffSize = r.u32le();
+    const std::uint32_t riffSize = r.u32();
     r.fourcc(type);
     if (!same4(id, "RIFF")) {
         setError(errors::RIFF_CHUNK_MISSING);
-        return errorCode;
+        return;
     }
     if (same4(type, "WAVE")) {
         setError(errors::WAVE_FILE);
-        return errorCode;
+        return;
     }
     if (!same4(type, "AVI ")) {
         setError(errors::AVI_CHUNK_MISSING);
-        return errorCode;
+        return;
     }
     riffFileSize = evenSize(riffSize) + 8;
 
@@ -54,7 +53,7 @@ int File::parseFile() {
         if (!readExact(pos, head, 12)) break;
         ByteReader c(head, 12);
         c.fourcc(id);
-        const std::uint64_t size = evenSize(c.u32le());
+        const std::uint64_t size = evenSize(c.u32());
         c.fourcc(type);
         const std::uint64_t after = pos + 12;
         if (same4(id, "LIST") && same4(type, "hdrl")) {
@@ -70,19 +69,17 @@ int File::parseFile() {
     }
 
     parseMainHeader();
-    if (errorCode) return errorCode;
-    if (mainHeader.streams > MAX_STREAMS) {
+    if (status.code) return;
+    if (mainHeader.streams > File::MAX_STREAMS) {
         setError(errors::TOO_MANY_STREAMS);
-        return errorCode;
+        return;
     }
     parseStreamLists();
-    if (errorCode) return errorCode;
-    if (!videoIndex.empty() || !audioIndex.empty()) return errorCode;
-    parseLegacyIndex();
-    return errorCode;
+    if (status.code) return;
+    if (videoIndex.empty() && audioIndex.empty()) parseLegacyIndex();
 }
 
-void File::parseMainHeader() {
+void Reader::parseMainHeader() {
     char head[8];
     if (!readExact(hdrlPos, head, 8)) {
         setError(errors::FREAD_FAILED);
@@ -91,7 +88,7 @@ void File::parseMainHeader() {
     ByteReader h(head, 8);
     char id[4];
     h.fourcc(id);
-    const std::uint64_t size = evenSize(h.u32le());
+    const std::uint64_t size = evenSize(h.u32());
     if (!same4(id, "avih")) {
         setError(errors::MAIN_HEADER_MISSING);
         return;
@@ -108,32 +105,28 @@ void File::parseMainHeader() {
     streamListPos = static_cast<std::uint32_t>(hdrlPos + 8 + size);
     ByteReader r(data, size);
     MainHeader& m = mainHeader;
-    m.microSecPerFrame = r.u32le();
-    m.maxBytesPerSec = r.u32le();
-    m.paddingGranularity = r.u32le();
-    m.flags = r.u32le();
-    m.totalFrames = r.u32le();
-    m.initialFrames = r.u32le();
-    m.streams = r.u32le();
-    m.suggestedBufferSize = r.u32le();
-    m.width = r.u32le();
-    m.height = r.u32le();
-    for (auto& v : m.reserved) v = r.u32le();
-    hasIndexFlag = (m.flags & 0x10u) != 0;
-    mustUseIndexFlag = (m.flags & 0x20u) != 0;
-    isInterleavedFlag = (m.flags & 0x100u) != 0;
-    trustCkTypeFlag = (m.flags & 0x800u) != 0;
-    wasCaptureFileFlag = (m.flags & 0x10000u) != 0;
-    protectedContentFlag = (m.flags & 0x20000u) != 0;
+    m.microSecPerFrame = r.u32();
+    m.maxBytesPerSec = r.u32();
+    m.paddingGranularity = r.u32();
+    m.flags = r.u32();
+    m.totalFrames = r.u32();
+    m.initialFrames = r.u32();
+    m.streams = r.u32();
+    m.suggestedBufferSize = r.u32();
+    m.width = r.u32();
+    m.height = r.u32();
+    for (auto& v : m.reserved) v = r.u32();
+    constexpr std::uint32_t kMustUseIndex = 0x20;
+    mustUseIndexFlag = (m.flags & kMustUseIndex) != 0;
 }
 
-void File::parseStreamLists() {
+void Reader::parseStreamLists() {
     hasAudioStream = hasVideoStream = false;
     audioStreamIndex = videoStreamIndex = 0;
     if (mainHeader.streams == 0) return;
     std::vector<char> list;
     std::uint64_t pos = streamListPos;
-    for (unsigned i = 0; i < mainHeader.streams && i < MAX_STREAMS; ++i) {
+    for (unsigned i = 0; i < mainHeader.streams && i < File::MAX_STREAMS; ++i) {
         char head[12];
         if (!readExact(pos, head, 12)) {
             setError(errors::FREAD_FAILED);
@@ -142,7 +135,7 @@ void File::parseStreamLists() {
         ByteReader h(head, 12);
         char id[4], type[4];
         h.fourcc(id);
-        const std::uint64_t size = evenSize(h.u32le());
+        const std::uint64_t size = evenSize(h.u32());
         h.fourcc(type);
         if (!same4(id, "LIST") || !same4(type, "strl")) {
             setError(errors::STREAM_LIST_MISSING);
@@ -154,7 +147,8 @@ void File::parseStreamLists() {
             setError(errors::FREAD_FAILED);
             return;
         }
-        ByteReader walk = readRecord(pos + 12, dataLength, list);
+        const std::size_t got = readRecord(pos + 12, dataLength, list);
+        ByteReader walk(list.data(), got);
         if (walk.size() != dataLength) {
             setError(errors::FREAD_FAILED);
             return;
@@ -162,11 +156,11 @@ void File::parseStreamLists() {
         while (walk.remaining() >= 8) {
             char subId[4];
             walk.fourcc(subId);
-            const std::uint64_t declared = evenSize(walk.u32le());
+            const std::uint64_t declared = evenSize(walk.u32());
             // A sub-chunk running past the list is cut at the list's end.
             const std::size_t length =
                 static_cast<std::size_t>(declared < walk.remaining() ? declared : walk.remaining());
-            char* data = list.data() + walk.position();
+            const char* data = list.data() + walk.position();
             if (same4(subId, "strh")) {
                 if (declared > 64)
                     setError(errors::BAD_STRH_LENGTH);
@@ -188,45 +182,45 @@ void File::parseStreamLists() {
     }
 }
 
-void File::parseStreamHeader(unsigned int stream, char* data, unsigned long length) {
+void Reader::parseStreamHeader(unsigned int stream, const char* data, std::size_t length) {
     if (length > 64) {
         setError(errors::BAD_STRH_LENGTH);
         return;
     }
-    if (stream >= MAX_STREAMS) return;
+    if (stream >= File::MAX_STREAMS) return;
     StreamHeader& s = streamHeaders[stream];
     ByteReader r(data, length);
     r.fourcc(s.fccType);
     s.fccType[4] = '\0';
     r.fourcc(s.fccHandler);
     s.fccHandler[4] = '\0';
-    s.flags = r.u32le();
-    s.priority = r.u32le();
-    s.initialFrames = r.u32le();
-    s.scale = r.u32le();
-    s.rate = r.u32le();
-    s.start = r.u32le();
-    s.length = r.u32le();
-    s.suggestedBufferSize = r.u32le();
-    s.quality = r.u32le();
-    s.sampleSize = r.u32le();
+    s.flags = r.u32();
+    s.priority = r.u32();
+    s.initialFrames = r.u32();
+    s.scale = r.u32();
+    s.rate = r.u32();
+    s.start = r.u32();
+    s.length = r.u32();
+    s.suggestedBufferSize = r.u32();
+    s.quality = r.u32();
+    s.sampleSize = r.u32();
     if (length == 56) {
-        s.frame.left = r.u16le();
-        s.frame.top = r.u16le();
-        s.frame.right = r.u16le();
-        s.frame.bottom = r.u16le();
+        s.frame.left = r.u16();
+        s.frame.top = r.u16();
+        s.frame.right = r.u16();
+        s.frame.bottom = r.u16();
     } else if (length == 64) {
-        s.frame.left = r.u32le();
-        s.frame.top = r.u32le();
-        s.frame.right = r.u32le();
-        s.frame.bottom = r.u32le();
+        s.frame.left = r.u32();
+        s.frame.top = r.u32();
+        s.frame.right = r.u32();
+        s.frame.bottom = r.u32();
     }
     s.disabled = (s.flags & 1u) != 0;
     s.paletteChanges = false;
 }
 
-int File::parseStreamFormat(unsigned int stream, char* data, unsigned long length) {
-    if (stream >= MAX_STREAMS) return errorCode;
+void Reader::parseStreamFormat(unsigned int stream, const char* data, std::size_t length) {
+    if (stream >= File::MAX_STREAMS) return;
     const char* type = streamHeaders[stream].fccType;
     if (same4(type, "auds")) {
         if (!hasAudioStream) {
@@ -243,47 +237,46 @@ int File::parseStreamFormat(unsigned int stream, char* data, unsigned long lengt
             parseVideoStreamFormat(data, length);
         }
     }
-    return errorCode;
 }
 
-void File::parseAudioStreamFormat(char* data, unsigned long length) {
+void Reader::parseAudioStreamFormat(const char* data, std::size_t length) {
     if (length > 128) {
         setError(errors::UNSUPPORTED_AUDIO_HEADER);
         return;
     }
     ByteReader r(data, length);
-    waveFormat.formatTag = r.u16le();
-    waveFormat.channels = r.u16le();
-    waveFormat.samplesPerSec = r.u32le();
-    waveFormat.avgBytesPerSec = r.u32le();
-    waveFormat.blockAlign = r.u16le();
-    waveFormat.bitsPerSample = r.u16le();
-    waveFormat.cbSize = r.u16le();
+    waveFormat.formatTag = r.u16();
+    waveFormat.channels = r.u16();
+    waveFormat.samplesPerSec = r.u32();
+    waveFormat.avgBytesPerSec = r.u32();
+    waveFormat.blockAlign = r.u16();
+    waveFormat.bitsPerSample = r.u16();
+    waveFormat.cbSize = r.u16();
 }
 
-void File::parseVideoStreamFormat(char* data, unsigned long length) {
+void Reader::parseVideoStreamFormat(const char* data, std::size_t length) {
     ByteReader r(data, length);
     BitmapInfoHeader& b = bitmapHeader;
-    b.size = r.u32le();
+    b.size = r.u32();
     if (b.size != 40) {
         setError(errors::UNSUPPORTED_BITMAP_HEADER);
         return;
     }
-    b.width = r.i32le();
-    b.height = r.i32le();
-    b.planes = r.u16le();
-    b.bitCount = r.u16le();
-    b.compression = r.u32le();
-    b.sizeImage = r.u32le();
-    b.xPelsPerMeter = r.i32le();
-    b.yPelsPerMeter = r.i32le();
-    b.clrUsed = r.u32le();
-    b.clrImportant = r.u32le();
+    b.width = r.i32();
+    b.height = r.i32();
+    b.planes = r.u16();
+    b.bitCount = r.u16();
+    b.compression = r.u32();
+    b.sizeImage = r.u32();
+    b.xPelsPerMeter = r.i32();
+    b.yPelsPerMeter = r.i32();
+    b.clrUsed = r.u32();
+    b.clrImportant = r.u32();
     // BI_BITFIELDS: the three colour masks follow the header. They are not
     // colours, and a palette (none for 16 and 32 bits) would follow them.
     constexpr std::uint32_t kBitfields = 3;
     if (b.compression == kBitfields && length >= 52) {
-        for (std::uint32_t& mask : colourMasks) mask = r.u32le();
+        for (std::uint32_t& mask : colourMasks) mask = r.u32();
         hasColourMasks = true;
         length -= 12;
     }
@@ -317,7 +310,7 @@ void File::parseVideoStreamFormat(char* data, unsigned long length) {
     assignClrmapIf2or4or8bitAVIwithNoClrmap();
 }
 
-void File::assignClrmapIf2or4or8bitAVIwithNoClrmap() {
+void Reader::assignClrmapIf2or4or8bitAVIwithNoClrmap() {
     const unsigned bits = bitmapHeader.bitCount;
     if (!colormap.empty() || (bits != 2 && bits != 4 && bits != 8)) return;
     const unsigned entries = 1u << bits;
@@ -328,7 +321,7 @@ void File::assignClrmapIf2or4or8bitAVIwithNoClrmap() {
     }
 }
 
-void File::verifySupport() {
+void Reader::verifySupport() {
     if (hasAudioStream && waveFormat.bitsPerSample != 8 && waveFormat.bitsPerSample != 16) {
         setError(errors::UNSUPPORTED_AUDIO_BITS);
         return;
@@ -336,7 +329,7 @@ void File::verifySupport() {
     if (mustUseIndexFlag) setError(errors::INTERNAL_INDEX_REQUIRED);
 }
 
-void File::errorIfWrongNumFrameForRGB24() {
+void Reader::errorIfWrongNumFrameForRGB24() {
     if (bitmapHeader.bitCount != 24 || bitmapHeader.compression != 0) return;
     // The frames of an OpenDML file are spread over its RIFF chunks: count
     // the "AVIX" chunks that follow the first one too.
@@ -347,7 +340,7 @@ void File::errorIfWrongNumFrameForRGB24() {
         ByteReader r(head, 12);
         char id[4], type[4];
         r.fourcc(id);
-        const std::uint64_t size = evenSize(r.u32le());
+        const std::uint64_t size = evenSize(r.u32());
         r.fourcc(type);
         if (!same4(id, "RIFF") || !same4(type, "AVIX")) break;
         riffBytes += 8 + size;
@@ -356,8 +349,5 @@ void File::errorIfWrongNumFrameForRGB24() {
     if (riffBytes < bytes) setError(errors::INVALID_FRAME_COUNT);
 }
 
-void File::byteSwapOnBigEndian(void*, unsigned int, unsigned int) {
-    // Every field is decoded byte by byte as little-endian, whatever the host.
-}
-
+}  // namespace detail
 }  // namespace avi

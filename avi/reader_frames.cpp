@@ -1,6 +1,6 @@
-// avi::File: reading frames (raw, palette indexes, RGB24), the in-place pixel
+// The reader: frames (raw, palette indexes, RGB24), the in-place pixel
 // conversions and audio as a byte stream.
-#include <avi/avifile.hpp>
+#include <avi/reader.hpp>
 #include <avi/bitmaprows.hpp>
 #include <avi/pixelconvert.hpp>
 
@@ -14,28 +14,11 @@
 #include <limits>
 
 namespace avi {
-
-namespace {
-
-std::uint64_t storedStride(std::uint64_t width, unsigned bits) { return bitmapRowBytes(width, bits); }
-
-}  // namespace
+namespace detail {
 
 // ---- sizes and padding ----
 
-std::uint32_t File::getRgb24PadLength() {
-    return (4u - (3u * getVideoWidth()) % 4u) % 4u;
-}
-
-std::uint32_t File::getIndexedPadLength() {
-    return (4u - getVideoWidth() % 4u) % 4u;
-}
-
-std::uint32_t File::getRgb555PadLength() {
-    return (getVideoWidth() & 1u) ? 2u : 0u;
-}
-
-std::uint32_t File::getRawVideoFrameSize(long frame) {
+std::uint32_t Reader::getRawVideoFrameSize(long frame) {
     if (videoIndex.empty()) {
         setError(errors::VIDEO_CHUNKS_MISSING);
         return 0;
@@ -51,10 +34,8 @@ std::uint32_t File::getRawVideoFrameSize(long frame) {
     return shown == SIZE_MAX ? 0 : videoIndex[shown].size;
 }
 
-std::uint32_t File::getRGB24VideoFrameSize() {
-    const std::uint64_t w = getVideoWidth(), h = getVideoHeight();
-    const std::uint64_t rgb24 = h * (3 * w) + static_cast<std::uint64_t>(getRgb24PadLength()) * h;
-    if (mode == 1) return bitmapHeader.bitCount == 24 ? static_cast<std::uint32_t>(rgb24) : 0;
+std::uint32_t Reader::getRGB24VideoFrameSize() {
+    const std::uint64_t rgb24 = rgb24FrameBytes();
     switch (bitmapHeader.bitCount) {
     case 2:
     case 4:
@@ -70,19 +51,13 @@ std::uint32_t File::getRGB24VideoFrameSize() {
     }
 }
 
-std::uint32_t File::getIndexedVideoFrameSize() {
-    if (bitmapHeader.bitCount != 8) return 0;
-    const std::uint64_t w = getVideoWidth(), h = getVideoHeight();
-    return static_cast<std::uint32_t>(h * w + static_cast<std::uint64_t>(getIndexedPadLength()) * h);
-}
-
 // The bytes of an uncompressed frame that reads deliver: the first chunk's
 // size, but never more than the picture's stored size nor than the file. This
 // keeps every read within getRGB24VideoFrameSize() and getIndexedVideoFrameSize().
-std::uint64_t File::storedFrameLength() {
+std::uint64_t Reader::storedFrameLength() const {
     std::uint64_t length = videoFrameSize;
     if (bitmapHeader.bitCount != 0) {
-        const std::uint64_t picture = getVideoHeight() * storedStride(getVideoWidth(), bitmapHeader.bitCount);
+        const std::uint64_t picture = getVideoHeight() * bitmapRowBytes(getVideoWidth(), bitmapHeader.bitCount);
         length = std::min(length, picture);
     }
     return std::min(length, fileSize);
@@ -90,7 +65,7 @@ std::uint64_t File::storedFrameLength() {
 
 // ---- frames ----
 
-std::size_t File::pictureOf(std::uint64_t n) {
+std::size_t Reader::pictureOf(std::uint64_t n) {
     if (videoIndex[static_cast<std::size_t>(n)].size != 0) return static_cast<std::size_t>(n);
     if (pictureEntry.size() != videoIndex.size()) {
         // A dropped frame shows the picture before it. One before the first
@@ -113,7 +88,7 @@ std::size_t File::pictureOf(std::uint64_t n) {
     return pictureEntry[static_cast<std::size_t>(n)];
 }
 
-bool File::readRowsReversed(std::uint64_t position, char* buffer, std::uint64_t take, std::uint64_t row,
+bool Reader::readRowsReversed(std::uint64_t position, char* buffer, std::uint64_t take, std::uint64_t row,
                             std::uint64_t rows) {
     const int fd = stream.descriptor();
     if (fd < 0 || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - take) return false;
@@ -149,14 +124,14 @@ bool File::readRowsReversed(std::uint64_t position, char* buffer, std::uint64_t 
     return true;
 }
 
-bool File::readFrameInto(char* buffer, long frame) {
-    clearError();
+bool Reader::readFrameInto(char* buffer, long frame) {
+    status.clear();
     if (videoIndex.empty()) {
         setError(errors::VIDEO_CHUNKS_MISSING);
         return false;
     }
     std::uint64_t n;
-    if (frame == INVALID_FRAME_INDEX) {
+    if (frame == File::INVALID_FRAME_INDEX) {
         if (isEndOfVideo() || videoFramesRead >= videoIndex.size()) return false;
         n = videoFramesRead;
     } else {
@@ -201,19 +176,11 @@ bool File::readFrameInto(char* buffer, long frame) {
         }
         if (take < length) std::memset(buffer + take, 0, length - take);
     }
-    if (frame == INVALID_FRAME_INDEX) ++videoFramesRead;
+    if (frame == File::INVALID_FRAME_INDEX) ++videoFramesRead;
     return true;
 }
 
-void File::readVideoFrame(char* buffer, long frame) {
-    readFrameInto(buffer, frame);
-}
-
-void File::readVideoFrame(char* buffer) {
-    readFrameInto(buffer, INVALID_FRAME_INDEX);
-}
-
-void File::readRGB24VideoFrame(char* buffer, long frame) {
+void Reader::readRGB24VideoFrame(char* buffer, long frame) {
     if (isVideoCompressed()) {
         setError(errors::COMPRESSED_VIDEO);
         return;
@@ -225,27 +192,22 @@ void File::readRGB24VideoFrame(char* buffer, long frame) {
         return;
     }
     if (!readFrameInto(buffer, frame)) return;
-    const bool padded = getRgb24PadLength() != 0;
     if (bits == 2 || bits == 4 || bits == 8 || bits == 16) {
         // The growing conversions read the whole stored picture: complete a
         // short one with zeros (it fits, the RGB24 frame is larger).
-        const std::uint64_t picture = getVideoHeight() * storedStride(getVideoWidth(), bits);
+        const std::uint64_t picture = getVideoHeight() * bitmapRowBytes(getVideoWidth(), bits);
         const std::uint64_t have = storedFrameLength();
         if (have < picture) std::memset(buffer + have, 0, picture - have);
         if (bits == 16)
-            padded ? rgb555ToRgb24WPad(buffer) : rgb555ToRgb24(buffer);
+            rgb555ToRgb24(buffer);
         else
-            padded ? indexedToRgb24WPad(buffer) : indexedToRgb24(buffer);
+            indexedToRgb24(buffer);
     } else if (bits == 32) {
-        padded ? rgb32ToRgb24WPad(buffer) : rgb32ToRgb24(buffer);
+        rgb32ToRgb24(buffer);
     }
 }
 
-void File::readRGB24VideoFrame(char* buffer) {
-    readRGB24VideoFrame(buffer, INVALID_FRAME_INDEX);
-}
-
-void File::readIndexedVideoFrame(char* buffer, long frame) {
+void Reader::readIndexedVideoFrame(char* buffer, long frame) {
     if (isVideoCompressed()) {
         setError(errors::COMPRESSED_VIDEO);
         return;
@@ -253,14 +215,14 @@ void File::readIndexedVideoFrame(char* buffer, long frame) {
     if (bitmapHeader.bitCount != 8) {
         // getIndexedVideoFrameSize() is 0 here: the caller's buffer has no
         // room for the stored frame, so nothing is written.
-        clearError();
+        status.clear();
         setError(videoIndex.empty() ? errors::VIDEO_CHUNKS_MISSING : errors::NOT_INDEXED_VIDEO);
         return;
     }
     readFrameInto(buffer, frame);
 }
 
-void File::convertFrameToBottomUp(char* buffer) {
+void Reader::convertFrameToBottomUp(char* buffer) {
     const std::uint64_t h = getVideoHeight();
     if (h < 2) return;
     const std::size_t row = static_cast<std::size_t>(storedFrameLength() / h);
@@ -281,7 +243,7 @@ void File::convertFrameToBottomUp(char* buffer) {
 // ---- in-place conversions ----
 // The walks themselves (and their SIMD paths) are in pixelconvert.cpp.
 
-void File::indexedToRgb24WPad(char* buffer) {
+void Reader::indexedToRgb24(char* buffer) {
     const unsigned bits = bitmapHeader.bitCount;
     if (bits != 2 && bits != 4 && bits != 8) return;
     const std::uint64_t w = getVideoWidth(), h = getVideoHeight();
@@ -289,40 +251,27 @@ void File::indexedToRgb24WPad(char* buffer) {
     std::array<std::uint32_t, 256> lut{};
     for (std::size_t i = 0; i < colormap.size() && i < lut.size(); ++i)
         lut[i] = colormap[i].blue | (colormap[i].green << 8) | (static_cast<std::uint32_t>(colormap[i].red) << 16);
-    detail::paletteToRgb24(reinterpret_cast<std::uint8_t*>(buffer), w, h, bits, storedStride(w, bits),
+    detail::paletteToRgb24(reinterpret_cast<std::uint8_t*>(buffer), w, h, bits, bitmapRowBytes(w, bits),
                            3 * w + getRgb24PadLength(), lut.data(), detail::bestPixelIsa());
 }
 
-void File::indexedToRgb24(char* buffer) {
-    // Without output padding the padded walk is the same walk.
-    indexedToRgb24WPad(buffer);
-}
-
-void File::rgb555ToRgb24WPad(char* buffer) {
+void Reader::rgb555ToRgb24(char* buffer) {
     const std::uint64_t w = getVideoWidth(), h = getVideoHeight();
     // Bit-field RGB of 5-6-5 comes this way too: the same walk, six bits of green.
     (isRgb565() ? detail::rgb565ToRgb24 : detail::rgb555ToRgb24)(reinterpret_cast<std::uint8_t*>(buffer), w, h, 2 * w + getRgb555PadLength(),
                           3 * w + getRgb24PadLength(), detail::bestPixelIsa());
 }
 
-void File::rgb555ToRgb24(char* buffer) {
-    rgb555ToRgb24WPad(buffer);
-}
-
-void File::rgb32ToRgb24WPad(char* buffer) {
+void Reader::rgb32ToRgb24(char* buffer) {
     const std::uint64_t w = getVideoWidth(), h = getVideoHeight();
     // Only pixels that were read are moved; the output never outgrows them.
     detail::rgb32ToRgb24(reinterpret_cast<std::uint8_t*>(buffer), w, h, 3 * w + getRgb24PadLength(),
                          static_cast<std::size_t>(storedFrameLength()), detail::bestPixelIsa());
 }
 
-void File::rgb32ToRgb24(char* buffer) {
-    rgb32ToRgb24WPad(buffer);
-}
-
 // ---- audio ----
 
-void File::readAudio(char* buffer, unsigned long count) {
+void Reader::readAudio(char* buffer, unsigned long count) {
     if (isAudioCompressed()) {
         setError(errors::COMPRESSED_AUDIO);
         return;
@@ -363,4 +312,5 @@ void File::readAudio(char* buffer, unsigned long count) {
     if (remaining) std::memset(buffer + (count - remaining), 0, remaining);
 }
 
+}  // namespace detail
 }  // namespace avi

@@ -1,9 +1,9 @@
-// avi::File: loading the video and audio indexes from OpenDML indexes, from
-// idx1, or by walking the movi list.
-#include <avi/avifile.hpp>
+// The reader's indexes: from OpenDML indexes, from idx1, or by walking the
+// movi list, every entry stored by one rule.
+#include <avi/reader.hpp>
 #include <avi/bitmaprows.hpp>
 #include <avi/fourcc.hpp>
-#include <avi/bytereader.hpp>
+#include <avi/riffcursor.hpp>
 
 #include <boost/lexical_cast.hpp>
 #include <boost/numeric/conversion/cast.hpp>
@@ -14,16 +14,13 @@
 #include <vector>
 
 namespace avi {
-
-using detail::ByteReader;
-using detail::evenSize;
+namespace detail {
 
 namespace {
 
 constexpr unsigned kNoStream = 256;
 // A super index names standard indexes; anything deeper is not a valid file.
 constexpr unsigned kMaxIndexDepth = 1;
-
 
 bool isVideoType(const char* id) { return id[2] == 'd' && (id[3] == 'b' || id[3] == 'c'); }
 bool isAudioType(const char* id) { return id[2] == 'w' && id[3] == 'b'; }
@@ -39,26 +36,63 @@ bool isMoviChunkId(const char* id) {
     return std::memcmp(id, "JUNK", 4) == 0 || std::memcmp(id, "LIST", 4) == 0;
 }
 
+unsigned streamNumberOfChunkId(const char* id, unsigned audioStream, unsigned videoStream) {
+    unsigned n = 0;
+    if (!boost::conversion::try_lexical_convert(std::string(id, 2), n)) return kNoStream;
+    return (n == audioStream || n == videoStream) ? n : kNoStream;
+}
+
+aviindex_chunk readIndexHead(ByteReader& r) {
+    aviindex_chunk head;
+    head.longsPerEntry = r.u16();
+    head.indexSubType = r.u8();
+    head.indexType = r.u8();
+    head.entriesInUse = r.u32();
+    head.chunkId = r.u32();
+    return head;
+}
+
 }  // namespace
 
 // ---- storing entries ----
 
-void File::addIndexEntry(char const* id, unsigned int offset, unsigned int size, unsigned long base) {
+// The rule for every entry, whichever index names it:
+// - Only chunks of the streams this reader delivers are kept: "##db" and
+//   "##dc" for video, "##wb" for audio.
+// - A standard index keeps a mark in bit 31 of the size field (set: not a
+//   key frame) and the size in the other 31 bits. idx1 has no such mark: a
+//   video size there with bit 31 set is no size at all (error 46). Entries of
+//   idx1 and of the walk are key frames.
+// - The walk takes a chunk's own header, which it checked to lie in the file.
+// - A size of 0 is a dropped frame, kept so that every frame keeps its time.
+// - Every data chunk takes at least its 8-byte header in the file, so no
+//   honest index holds more entries than that; this stops an index that
+//   names the same entries over and over from exhausting memory.
+void Reader::addIndexEntry(unsigned stream, const char* id, std::uint32_t offset, std::uint32_t sizeField,
+                           std::uint64_t base, EntryOrigin origin) {
+    constexpr std::uint32_t kBit31 = 0x80000000u;
+    std::uint32_t size = sizeField;
+    bool key = true;
+    if (origin == EntryOrigin::Standard) {
+        size = sizeField & ~kBit31;
+        key = (sizeField & kBit31) == 0;
+    } else if (origin == EntryOrigin::Legacy && (sizeField & kBit31) != 0 && hasVideoStream &&
+               stream == videoStreamIndex) {
+        // (Only a video stream is checked: in an audio-only file the unset
+        // video stream number would otherwise catch the audio entries.)
+        setError(errors::BAD_VIDEO_ENTRY_SIZE);
+        return;
+    }
     const bool video = isVideoType(id);
-    const bool audio = isAudioType(id);
-    if (!video && !audio) return;
-    // Every data chunk takes at least its 8-byte header in the file, so no
-    // honest index holds more entries than that; this stops an index that
-    // names the same entries over and over from exhausting memory.
-    const std::uint64_t limit = fileSize / 8 + 1;
-    if (videoIndex.size() + audioIndex.size() >= limit) {
+    if (!video && !isAudioType(id)) return;
+    if (videoIndex.size() + audioIndex.size() >= fileSize / 8 + 1) {
         setError(errors::INVALID_INDEX);
         return;
     }
-    const IndexEntry entry{offset, size, static_cast<std::uint64_t>(base)};
+    const IndexEntry entry{offset, size, base};
     if (video) {
         videoIndex.push_back(entry);
-        videoKeyFrames.push_back(true);
+        videoKeyFrames.push_back(key);
         mainHeader.totalFrames = static_cast<std::uint32_t>(videoIndex.size());
         if (videoFrameSize == 0) videoFrameSize = size;
         if (videoIndexSource == IndexSource::None) videoIndexSource = pendingIndexSource;
@@ -69,49 +103,16 @@ void File::addIndexEntry(char const* id, unsigned int offset, unsigned int size,
     }
 }
 
-void File::addIndexEntry(unsigned int id, unsigned int offset, unsigned int size, unsigned long base) {
-    addIndexEntry(detail::fourccText(id).c_str(), offset, size, base);
-}
-
-void File::addIndexEntry(unsigned long stream, unsigned int id, unsigned int offset, unsigned int size,
-                         unsigned long base) {
-    // From idx1 and standard indexes (the latter with their key-frame bit
-    // already taken off): a video size of 2^31 - 1 or more is no frame. A size
-    // of 0 is a dropped frame, kept so that every frame keeps its time. Only
-    // a video stream is checked: in an audio-only file the unset video stream
-    // number would otherwise catch the audio entries.
-    if (hasVideoStream && stream == videoStreamIndex && size >= 0x7FFFFFFFu) {
-        setError(errors::BAD_VIDEO_ENTRY_SIZE);
-        return;
-    }
-    addIndexEntry(id, offset, size, base);
-}
-
-void File::addIndexEntry(unsigned long, char const* id, unsigned int offset, unsigned int size,
-                         unsigned long base) {
-    // A chunk found by the walk is in the file whatever its size; one of 0
-    // bytes is a dropped frame.
-    addIndexEntry(id, offset, size, base);
-}
-
-unsigned int File::streamNumberOfChunkId(std::string const& digits, unsigned int audioStream,
-                                         unsigned int videoStream) {
-    if (digits.size() != 2) return kNoStream;
-    unsigned int n = 0;
-    if (!boost::conversion::try_lexical_convert(digits, n)) return kNoStream;
-    return (n == audioStream || n == videoStream) ? n : kNoStream;
-}
-
 // ---- idx1 ----
 
-void File::parseLegacyIndex() {
+void Reader::parseLegacyIndex() {
     if (idx1Pos == 0) return;
     char sizeField[4];
     if (!readExact(idx1Pos, sizeField, 4)) {
         setError(errors::FREAD_FAILED);
         return;
     }
-    const std::uint64_t size = evenSize(ByteReader(sizeField, 4).u32le());
+    const std::uint64_t size = evenSize(ByteReader(sizeField, 4).u32());
     if (size < 16) {
         setError(errors::INVALID_LEGACY_INDEX);
         return;
@@ -129,19 +130,19 @@ void File::parseLegacyIndex() {
     const std::uint64_t entriesStart = static_cast<std::uint64_t>(idx1Pos) + 4;
     constexpr std::uint64_t kBlock = 4096;  // entries read at a time
     std::vector<char> block;
-    for (std::uint64_t first = 0; first < count && !errorCode; first += kBlock) {
+    for (std::uint64_t first = 0; first < count && !status.code; first += kBlock) {
         const std::uint64_t wanted = (count - first < kBlock ? count - first : kBlock);
-        ByteReader entries = readRecord(entriesStart + 16 * first, static_cast<std::size_t>(wanted * 16), block);
+        const std::size_t got = readRecord(entriesStart + 16 * first, static_cast<std::size_t>(wanted * 16), block);
+        ByteReader entries(block.data(), got);
         const std::uint64_t whole = entries.size() / 16;
         for (std::uint64_t k = 0; k < whole; ++k) {
             ByteReader r = entries.sub(16);
             char ckid[4];
             r.fourcc(ckid);
-            r.u32le();  // flags
-            const std::uint32_t chunkOffset = r.u32le();
-            const std::uint32_t chunkLength = r.u32le();
-            const unsigned stream =
-                streamNumberOfChunkId(std::string(ckid, 2), audioStreamIndex, videoStreamIndex);
+            r.u32();  // flags
+            const std::uint32_t chunkOffset = r.u32();
+            const std::uint32_t chunkLength = r.u32();
+            const unsigned stream = streamNumberOfChunkId(ckid, audioStreamIndex, videoStreamIndex);
             if (stream == kNoStream) continue;
             if (!baseDecided) {
                 baseDecided = true;
@@ -155,36 +156,22 @@ void File::parseLegacyIndex() {
                 setError(errors::LEGACY_INDEX_PARSE_ERROR);
                 break;
             }
-            addIndexEntry(static_cast<unsigned long>(stream), detail::fourccValue(ckid), chunkOffset + 8, chunkLength,
-                          static_cast<unsigned long>(base));
-            if (errorCode) break;
+            addIndexEntry(stream, ckid, chunkOffset + 8, chunkLength, base, EntryOrigin::Legacy);
+            if (status.code) break;
         }
-        if (!errorCode && whole < wanted) setError(errors::LEGACY_INDEX_PARSE_ERROR);
+        if (!status.code && whole < wanted) setError(errors::LEGACY_INDEX_PARSE_ERROR);
     }
     pendingIndexSource = IndexSource::None;
 }
 
 // ---- OpenDML indexes ----
 
-aviindex_chunk File::parseOpenDMLBaseIndex(char* data) {
-    ByteReader r(data, 12);
-    aviindex_chunk head;
-    head.longsPerEntry = r.u16le();
-    head.indexSubType = r.u8();
-    head.indexType = r.u8();
-    head.entriesInUse = r.u32le();
-    head.chunkId = r.u32le();
-    return head;
-}
-
-void File::parseStreamIndex(unsigned long stream, char* data, unsigned long length, unsigned depth) {
+void Reader::parseStreamIndex(unsigned stream, const char* data, std::size_t length, unsigned depth) {
     if (stream != audioStreamIndex && stream != videoStreamIndex) return;
-    char head[12] = {};
-    std::memcpy(head, data, length < 12 ? length : 12);
-    const aviindex_chunk h = parseOpenDMLBaseIndex(head);
-    if (errorCode) return;
-    const unsigned long rest = length > 12 ? length - 12 : 0;
-    char* body = data + (length > 12 ? 12 : length);
+    ByteReader r(data, length);
+    const aviindex_chunk h = readIndexHead(r);
+    const std::size_t rest = r.remaining();
+    const char* body = data + r.position();
     const IndexSource saved = pendingIndexSource;
     pendingIndexSource = IndexSource::OpenDML;
     switch (h.indexType) {
@@ -201,19 +188,19 @@ void File::parseStreamIndex(unsigned long stream, char* data, unsigned long leng
     pendingIndexSource = saved;
 }
 
-void File::parseOpenDMLSuperIndex(unsigned long stream, aviindex_chunk const& head, char* data,
-                                  unsigned long length, unsigned depth) {
+void Reader::parseOpenDMLSuperIndex(unsigned stream, const aviindex_chunk& head, const char* data,
+                                    std::size_t length, unsigned depth) {
     ByteReader r(data, length);
     r.skip(12);  // reserved
     // Entries beyond the bytes that hold them do not exist.
     const std::uint64_t held = r.remaining() / 16;
     const std::uint64_t count = head.entriesInUse < held ? head.entriesInUse : held;
     std::vector<char> chunk;
-    for (std::uint64_t k = 0; k < count && !errorCode; ++k) {
-        const std::uint64_t offset = r.u64le();
-        const std::uint32_t size = r.u32le();
-        r.u32le();  // duration
-        if (offset > fileSize || size > fileSize - offset || readRecord(offset, size, chunk).size() != size) {
+    for (std::uint64_t k = 0; k < count && !status.code; ++k) {
+        const std::uint64_t offset = r.u64();
+        const std::uint32_t size = r.u32();
+        r.u32();  // duration
+        if (offset > fileSize || size > fileSize - offset || readRecord(offset, size, chunk) != size) {
             setError(errors::FREAD_FAILED);
             break;
         }
@@ -222,43 +209,39 @@ void File::parseOpenDMLSuperIndex(unsigned long stream, aviindex_chunk const& he
     }
 }
 
-void File::parseOpenDMLStandardIndex(unsigned long stream, aviindex_chunk const& head, char* data,
-                                     unsigned long length) {
+void Reader::parseOpenDMLStandardIndex(unsigned stream, const aviindex_chunk& head, const char* data,
+                                       std::size_t length) {
     if (head.indexSubType != 0) {
         setError(errors::UNSUPPORTED_INDEX_TYPE);
         return;
     }
     ByteReader r(data, length);
-    const std::uint64_t base = r.u64le();
-    r.u32le();  // reserved
+    const std::uint64_t base = r.u64();
+    r.u32();  // reserved
     const std::uint64_t held = r.remaining() / 8;
     const std::uint64_t count = head.entriesInUse < held ? head.entriesInUse : held;
-    // Bit 31 of a size marks a frame that is not a key frame; the size is
-    // the rest.
-    constexpr std::uint32_t kNotKeyFrame = 0x80000000u;
+    const std::string id = fourccText(head.chunkId);
     for (std::uint64_t k = 0; k < count; ++k) {
-        const std::uint32_t offset = r.u32le();
-        const std::uint32_t field = r.u32le();
-        const std::size_t before = videoIndex.size();
-        addIndexEntry(stream, head.chunkId, offset, field & ~kNotKeyFrame, static_cast<unsigned long>(base));
-        if (errorCode) return;
-        if (videoIndex.size() > before) videoKeyFrames.back() = (field & kNotKeyFrame) == 0;
+        const std::uint32_t offset = r.u32();
+        const std::uint32_t field = r.u32();
+        addIndexEntry(stream, id.c_str(), offset, field, base, EntryOrigin::Standard);
+        if (status.code) return;
     }
 }
 
 // ---- the movi walk ----
 
-void File::verifyIndex() {
+void Reader::verifyIndex() {
     if (hasVideoStream && videoIndex.empty()) {
         buildLegacyIndex(videoChunkId);
         // A movi list cut short (a recording that ended abruptly) still holds
         // the audio chunks before the cut: scan for them too, keeping code 11.
-        if (errorCode && errorCode != errors::VIDEO_CHUNKS_MISSING) return;
+        if (status.code && status.code != errors::VIDEO_CHUNKS_MISSING) return;
     }
     if (hasAudioStream && audioIndex.empty()) buildLegacyIndex(audioChunkId);
 }
 
-bool File::chunkIsWhole(const char* id, std::uint64_t dataPos, std::uint32_t size) {
+bool Reader::chunkIsWhole(const char* id, std::uint64_t dataPos, std::uint32_t size) {
     std::uint64_t needed = size;
     // An uncompressed frame is read at the picture's size, whatever its chunk claims.
     if (isVideoType(id) && !isVideoCompressed() && bitmapHeader.bitCount != 0) {
@@ -268,7 +251,7 @@ bool File::chunkIsWhole(const char* id, std::uint64_t dataPos, std::uint32_t siz
     return dataPos <= fileSize && needed <= fileSize - dataPos;
 }
 
-void File::buildLegacyIndex(char const* chunkId) {
+void Reader::buildLegacyIndex(const char* chunkId) {
     char head[8];
     if (moviPos < 4) {
         setError(errors::SEEK_FAILED);
@@ -278,15 +261,14 @@ void File::buildLegacyIndex(char const* chunkId) {
         setError(errors::FREAD_FAILED);
         return;
     }
-    const std::uint64_t declaredEnd = moviPos + evenSize(ByteReader(head, 4).u32le());
+    const std::uint64_t declaredEnd = moviPos + evenSize(ByteReader(head, 4).u32());
     // A recording that was never closed (no idx1, the file longer than its
     // RIFF chunk says) has its sizes from the writer's last refresh; the
     // chunks written after it are whole in the file all the same. The walk
     // goes on past the list's stated end for as long as it meets movi chunks.
     const bool neverClosed = idx1Pos == 0 && riffFileSize < fileSize && declaredEnd <= riffFileSize;
     const std::uint64_t listEnd = neverClosed ? fileSize : declaredEnd;
-    const unsigned stream =
-        streamNumberOfChunkId(std::string(chunkId, 2), audioStreamIndex, videoStreamIndex);
+    const unsigned stream = streamNumberOfChunkId(chunkId, audioStreamIndex, videoStreamIndex);
     // Video chunks are tagged "db" or "dc" whatever the compression.
     const bool video = isVideoType(chunkId);
     pendingIndexSource = IndexSource::Scan;
@@ -300,7 +282,7 @@ void File::buildLegacyIndex(char const* chunkId) {
         ByteReader r(head, 8);
         char id[4];
         r.fourcc(id);
-        const std::uint32_t size = r.u32le();
+        const std::uint32_t size = r.u32();
         if (pastStatedEnd && !isMoviChunkId(id)) break;
         const std::uint64_t data = pos + 8;
         char listType[4];
@@ -324,10 +306,9 @@ void File::buildLegacyIndex(char const* chunkId) {
                 // The entry keeps the chunk's true size: its pad byte is not data.
                 // (A cut found by the video walk may already stand: only a
                 // new error stops this walk.)
-                const errors::error_T before = errorCode;
-                addIndexEntry(static_cast<unsigned long>(stream), id, offset, size,
-                              static_cast<unsigned long>(moviPos));
-                if (errorCode != before) break;
+                const errors::error_T before = status.code;
+                addIndexEntry(stream, id, offset, size, moviPos, EntryOrigin::Scan);
+                if (status.code != before) break;
             }
         }
         pos = data + evenSize(size);
@@ -335,4 +316,5 @@ void File::buildLegacyIndex(char const* chunkId) {
     pendingIndexSource = IndexSource::None;
 }
 
+}  // namespace detail
 }  // namespace avi
