@@ -2,6 +2,7 @@
 
 #include <converters/audio/databuffer.hpp>
 #include <converters/propertyvalues.hpp>
+#include <plugins/kit/interfaceversion.hpp>
 
 #include <cstring>
 #include <memory>
@@ -107,6 +108,8 @@ void FlowmodelConverter::destroy() {
 }
 
 }  // namespace audio
+
+MM_PLUGIN_INTERFACE_VERSION_ENTRY_POINT
 
 extern "C" int createConverter(asyncioplugin::interfaces::converter::IConverter** out) {
     if (out == nullptr) {

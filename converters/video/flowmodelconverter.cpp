@@ -3,6 +3,7 @@
 #include <converters/propertyvalues.hpp>
 #include <plugins/kit/videoframe.hpp>
 #include <common/avbuffer/avbuffer.hpp>
+#include <plugins/kit/interfaceversion.hpp>
 
 #include <cmath>
 #include <limits>
@@ -98,6 +99,8 @@ void FlowmodelConverter::destroy() {
 }
 
 }  // namespace video
+
+MM_PLUGIN_INTERFACE_VERSION_ENTRY_POINT
 
 extern "C" int createConverter(asyncioplugin::interfaces::converter::IConverter** out) {
     if (out == nullptr) {
