@@ -1,6 +1,7 @@
 // Pixel conversions to RGB24: the scalar reference and the SSSE3 and AVX2
 // paths, each compiled for its instruction set and chosen at run time.
 #include <avi/pixelconvert.hpp>
+#include <common/cpu/cpufeatures.hpp>
 
 #include <immintrin.h>
 
@@ -327,23 +328,25 @@ __attribute__((target("avx2"))) void rgb32RowAvx2(const std::uint8_t* src, std::
 }  // namespace
 
 bool pixelIsaSupported(PixelIsa isa) {
-    __builtin_cpu_init();
+    const mmcpu::CpuFeatures& cpu = mmcpu::cpuFeatures();
     switch (isa) {
-    case PixelIsa::Avx512Vbmi:
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-               __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+    case PixelIsa::Avx512Vbmi: return cpu.avx512vbmi;
     case PixelIsa::Scalar: return true;
-    case PixelIsa::Ssse3: return __builtin_cpu_supports("ssse3");
-    case PixelIsa::Avx2: return __builtin_cpu_supports("avx2");
+    case PixelIsa::Ssse3: return cpu.ssse3;
+    case PixelIsa::Avx2: return cpu.avx2;
     }
     return false;
 }
 
 PixelIsa bestPixelIsa() {
-    if (pixelIsaSupported(PixelIsa::Avx512Vbmi)) return PixelIsa::Avx512Vbmi;
-    if (pixelIsaSupported(PixelIsa::Avx2)) return PixelIsa::Avx2;
-    if (pixelIsaSupported(PixelIsa::Ssse3)) return PixelIsa::Ssse3;
-    return PixelIsa::Scalar;
+    static const PixelIsa best = [] {
+        if (mmcpu::cpuFeatures().forcePlain) return PixelIsa::Scalar;
+        if (pixelIsaSupported(PixelIsa::Avx512Vbmi)) return PixelIsa::Avx512Vbmi;
+        if (pixelIsaSupported(PixelIsa::Avx2)) return PixelIsa::Avx2;
+        if (pixelIsaSupported(PixelIsa::Ssse3)) return PixelIsa::Ssse3;
+        return PixelIsa::Scalar;
+    }();
+    return best;
 }
 
 void paletteToRgb24(std::uint8_t* frame, std::size_t width, std::size_t height, unsigned bits,

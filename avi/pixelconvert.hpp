@@ -20,7 +20,8 @@ namespace detail {
 // the AVX2 path there.
 enum class PixelIsa { Scalar, Ssse3, Avx2, Avx512Vbmi };
 
-// The best path this processor runs.
+// The best path this processor runs (chosen once; the plain one when
+// MM_FORCE_PLAIN_CPU asks for it), and whether it runs a given one.
 PixelIsa bestPixelIsa();
 bool pixelIsaSupported(PixelIsa isa);
 

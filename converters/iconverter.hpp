@@ -61,3 +61,16 @@ using CreateConverterFn = int (*)(IConverter** out);
 }  // namespace converter
 }  // namespace interfaces
 }  // namespace asyncioplugin
+
+// Defines createConverter (a new ConverterClass, 0 when there is no memory
+// or nowhere to store it) and pluginInterfaceVersion for a converter plugin;
+// use once per converter, after including plugins/kit/interfaceversion.hpp.
+#define MM_CONVERTER_ENTRY_POINTS(ConverterClass)                                                        \
+    MM_PLUGIN_INTERFACE_VERSION_ENTRY_POINT                                                              \
+    extern "C" MM_EXPORT int createConverter(::asyncioplugin::interfaces::converter::IConverter** out) { \
+        if (out == nullptr) {                                                                            \
+            return 0;                                                                                    \
+        }                                                                                                \
+        *out = new (std::nothrow) ConverterClass();                                                      \
+        return *out != nullptr ? 1 : 0;                                                                  \
+    }

@@ -46,5 +46,25 @@ interfaces::IPropertyInfo* propertyOf(const char* name, const boost::any* value)
     }
 }
 
+// The first non-null valueOf<T> over the types, in their order.
+template <class... T>
+boost::any* firstValueOf(const interfaces::IPropertyInfo* property) noexcept {
+    boost::any* value = nullptr;
+    ((value = value != nullptr ? value : valueOf<T>(property)), ...);
+    return value;
+}
+
+// The first non-null propertyOf<T> over the types, in their order; null
+// without a name.
+template <class... T>
+interfaces::IPropertyInfo* firstPropertyOf(const char* name, const boost::any* value) noexcept {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    interfaces::IPropertyInfo* property = nullptr;
+    ((property = property != nullptr ? property : propertyOf<T>(name, value)), ...);
+    return property;
+}
+
 }  // namespace converter_detail
 }  // namespace asyncioplugin

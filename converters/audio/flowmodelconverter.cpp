@@ -2,6 +2,7 @@
 
 #include <converters/audio/databuffer.hpp>
 #include <converters/propertyvalues.hpp>
+#include <plugins/kit/interfaceversion.hpp>
 
 #include <cstring>
 #include <memory>
@@ -14,8 +15,8 @@ namespace {
 
 using asyncioplugin::interfaces::IDataBuffer;
 using asyncioplugin::interfaces::IPropertyInfo;
-using asyncioplugin::converter_detail::propertyOf;
-using asyncioplugin::converter_detail::valueOf;
+using asyncioplugin::converter_detail::firstPropertyOf;
+using asyncioplugin::converter_detail::firstValueOf;
 
 // Positions in the four-value flow-model form of an audio block.
 enum Slot : std::size_t { kBlock = 0, kCount = 1, kChannels = 2, kType = 3, kSlots = 4 };
@@ -82,20 +83,11 @@ bool FlowmodelConverter::supportsFromFlowmodelData() {
 }
 
 boost::any* FlowmodelConverter::toFlowmodelProperty(IPropertyInfo* property) {
-    if (boost::any* value = valueOf<double>(property)) {
-        return value;
-    }
-    return valueOf<std::u16string>(property);
+    return firstValueOf<double, std::u16string>(property);
 }
 
 IPropertyInfo* FlowmodelConverter::fromFlowmodelProperty(const char* name, boost::any* value) {
-    if (name == nullptr) {
-        return nullptr;
-    }
-    if (IPropertyInfo* property = propertyOf<double>(name, value)) {
-        return property;
-    }
-    return propertyOf<std::u16string>(name, value);
+    return firstPropertyOf<double, std::u16string>(name, value);
 }
 
 void* FlowmodelConverter::convertOpaque(void*) {
@@ -108,10 +100,4 @@ void FlowmodelConverter::destroy() {
 
 }  // namespace audio
 
-extern "C" int createConverter(asyncioplugin::interfaces::converter::IConverter** out) {
-    if (out == nullptr) {
-        return 0;
-    }
-    *out = new (std::nothrow) audio::FlowmodelConverter();
-    return *out != nullptr ? 1 : 0;
-}
+MM_CONVERTER_ENTRY_POINTS(audio::FlowmodelConverter)

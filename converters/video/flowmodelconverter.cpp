@@ -3,6 +3,7 @@
 #include <converters/propertyvalues.hpp>
 #include <plugins/kit/videoframe.hpp>
 #include <common/avbuffer/avbuffer.hpp>
+#include <plugins/kit/interfaceversion.hpp>
 
 #include <cmath>
 #include <limits>
@@ -16,8 +17,8 @@ namespace {
 
 using asyncioplugin::interfaces::IDataBuffer;
 using asyncioplugin::interfaces::IPropertyInfo;
-using asyncioplugin::converter_detail::propertyOf;
-using asyncioplugin::converter_detail::valueOf;
+using asyncioplugin::converter_detail::firstPropertyOf;
+using asyncioplugin::converter_detail::firstValueOf;
 
 constexpr std::size_t kSlots = 5;
 
@@ -67,26 +68,11 @@ bool FlowmodelConverter::supportsFromFlowmodelData() {
 }
 
 boost::any* FlowmodelConverter::toFlowmodelProperty(IPropertyInfo* property) {
-    if (boost::any* value = valueOf<bool>(property)) {
-        return value;
-    }
-    if (boost::any* value = valueOf<double>(property)) {
-        return value;
-    }
-    return valueOf<std::u16string>(property);
+    return firstValueOf<bool, double, std::u16string>(property);
 }
 
 IPropertyInfo* FlowmodelConverter::fromFlowmodelProperty(const char* name, boost::any* value) {
-    if (name == nullptr) {
-        return nullptr;
-    }
-    if (IPropertyInfo* property = propertyOf<bool>(name, value)) {
-        return property;
-    }
-    if (IPropertyInfo* property = propertyOf<double>(name, value)) {
-        return property;
-    }
-    return propertyOf<std::u16string>(name, value);
+    return firstPropertyOf<bool, double, std::u16string>(name, value);
 }
 
 void* FlowmodelConverter::convertOpaque(void* opaque) {
@@ -99,10 +85,4 @@ void FlowmodelConverter::destroy() {
 
 }  // namespace video
 
-extern "C" int createConverter(asyncioplugin::interfaces::converter::IConverter** out) {
-    if (out == nullptr) {
-        return 0;
-    }
-    *out = new (std::nothrow) video::FlowmodelConverter();
-    return *out != nullptr ? 1 : 0;
-}
+MM_CONVERTER_ENTRY_POINTS(video::FlowmodelConverter)

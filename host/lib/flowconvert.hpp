@@ -49,7 +49,8 @@ class FlowConverter {
 public:
     // Loads libvideoflowconverter.so from `directory` (the folder the reader
     // plugins come from) and creates its converter. Throws HostError when the
-    // library, its entry point or the converter is missing.
+    // library, its entry point or the converter is missing, or when it was
+    // built for another interface version.
     static std::unique_ptr<FlowConverter> load(const std::string& directory);
     ~FlowConverter();
 
@@ -89,6 +90,12 @@ inline std::unique_ptr<FlowConverter> FlowConverter::load(const std::string& dir
     if (handle == nullptr) {
         const char* why = dlerror();
         throw HostError("cannot load " + path + ": " + (why != nullptr ? why : "unknown error"));
+    }
+    try {
+        requireInterfaceVersion(handle, path);
+    } catch (...) {
+        dlclose(handle);
+        throw;
     }
     auto create = reinterpret_cast<asyncioplugin::interfaces::converter::CreateConverterFn>(
         dlsym(handle, "createConverter"));

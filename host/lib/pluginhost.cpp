@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <utility>
 
 namespace mmhost {
@@ -89,6 +90,23 @@ void OwnedProperties::clear() {
 
 // --- Plugin ---
 
+void requireInterfaceVersion(void* handle, const std::string& path) {
+    using asyncioplugin::kit::kPluginInterfaceVersion;
+    dlerror();
+    auto version = reinterpret_cast<asyncioplugin::kit::PluginInterfaceVersionFn>(
+        dlsym(handle, asyncioplugin::kit::kPluginInterfaceVersionSymbol));
+    if (version == nullptr) {
+        throw HostError(path + " exports no plugin interface version (" +
+                        asyncioplugin::kit::kPluginInterfaceVersionSymbol + "): built for another host; this host uses version " +
+                        std::to_string(kPluginInterfaceVersion));
+    }
+    const std::uint32_t theirs = version();
+    if (theirs != kPluginInterfaceVersion) {
+        throw HostError(path + " was built for plugin interface version " + std::to_string(theirs) +
+                        "; this host uses version " + std::to_string(kPluginInterfaceVersion));
+    }
+}
+
 std::shared_ptr<Plugin> Plugin::load(const std::string& path) {
     dlerror();
     // RTLD_NODELETE: a plugin that brought up GStreamer (or any GLib type
@@ -111,6 +129,12 @@ std::shared_ptr<Plugin> Plugin::load(const std::string& path) {
         reinterpret_cast<asyncioplugin::kit::CreateDeviceFn>(resolve(asyncioplugin::kit::kCreateDeviceSymbol));
     auto createPluginInfo = reinterpret_cast<asyncioplugin::kit::CreatePluginInfoFn>(
         resolve(asyncioplugin::kit::kCreatePluginInfoSymbol));
+    try {
+        requireInterfaceVersion(handle, path);
+    } catch (...) {
+        dlclose(handle);
+        throw;
+    }
     try {
         return std::shared_ptr<Plugin>(new Plugin(path, handle, createDevice, createPluginInfo));
     } catch (...) {

@@ -6,7 +6,8 @@
 // plugin information through its virtual destructor.
 //
 // Failures of the host itself (a library that does not load, a missing entry
-// point, a device the plugin refuses to create) are thrown as HostError.
+// point, a plugin built for another interface version, a device the plugin
+// refuses to create) are thrown as HostError.
 // Failures inside a device arrive as posted messages, collected in the
 // device's MessageLog.
 
@@ -108,13 +109,19 @@ private:
 
 class Device;
 
+// Checks that the loaded library `handle` (from `path`) exports
+// pluginInterfaceVersion and that it answers this host's version; throws
+// HostError saying which is wrong otherwise. Plugins and converters alike.
+MM_EXPORT void requireInterfaceVersion(void* handle, const std::string& path);
+
 // A loaded reader plugin library. The library stays mapped for the life of
 // the process (see load()), so objects it made stay usable after this object
 // is gone; still, devices keep their plugin alive.
 class MM_EXPORT Plugin : public std::enable_shared_from_this<Plugin> {
 public:
-    // Loads the library at `path` and checks that it exports createDevice and
-    // createPluginInfo. Throws HostError when either fails.
+    // Loads the library at `path` and checks that it exports createDevice,
+    // createPluginInfo and this host's interface version. Throws HostError
+    // when any of them fails.
     static std::shared_ptr<Plugin> load(const std::string& path);
     ~Plugin();
 

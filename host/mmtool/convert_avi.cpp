@@ -31,6 +31,79 @@ int fail(const std::string& output, const std::string& what, const char* message
     return 1;
 }
 
+// The input's PCM audio, copied in chunks of one frame period (a tenth of a
+// second without video), in whole samples.
+class AudioCopy {
+public:
+    AudioCopy(avi::File& in, avi::File& out) : in_(in), out_(out) {}
+
+    // Describes the output's audio as the input's; false on the writer's error.
+    bool describe(bool video, double fps) {
+        rate_ = in_.getAudioSampleRate();
+        bits_ = in_.getAudioBitsPerSample();
+        channels_ = in_.getAudioNumberOfChannels();
+        sampleBytes_ = std::uint64_t(bits_) * channels_ / 8;
+        total_ = in_.getAudioTotalBytes();
+        const double seconds = video && fps > 0 ? 1.0 / fps : 0.1;
+        chunkBytes_ = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::llround(rate_ * seconds))) *
+                      std::max<std::uint64_t>(1, sampleBytes_);
+        out_.setAudioInfo(rate_, bits_, channels_, static_cast<unsigned>(chunkBytes_));
+        if (out_.getErrorCode()) return false;
+        chunk_.resize(out_.getAudioChunkSize());
+        return true;
+    }
+
+    // The bytes of audio that go with the first `frames` frames.
+    std::uint64_t bytesOfFrames(std::uint64_t frames, double fps) const {
+        return static_cast<std::uint64_t>(static_cast<double>(frames) / fps * rate_ * static_cast<double>(sampleBytes_));
+    }
+
+    // Writes chunks until `until` bytes of the input's audio are in; false
+    // on a reading or writing error (failed() says which file).
+    bool writeUpTo(std::uint64_t until) {
+        while (done_ < std::min(until, total_)) {
+            const std::uint64_t take = std::min(chunkBytes_, total_ - done_);
+            // The last chunk is completed with silence: chunks have one size.
+            std::fill(chunk_.begin(), chunk_.end(), static_cast<char>(bits_ == 8 ? 0x80 : 0));
+            in_.readAudio(chunk_.data(), static_cast<unsigned long>(take));
+            if (in_.getErrorCode()) return false;
+            out_.writeAudio(chunk_.data());
+            if (out_.getErrorCode()) return false;
+            done_ += take;
+            padding_ += chunkBytes_ - take;
+        }
+        return true;
+    }
+
+    // After writeUpTo failed: the message, naming the file that failed.
+    int failed(const std::string& input, const std::string& output) const {
+        return fail(output, in_.getErrorCode() ? input : output,
+                    in_.getErrorCode() ? in_.getErrorMsg() : out_.getErrorMsg());
+    }
+
+    std::uint64_t total() const { return total_; }
+
+    void printSummary(bool video) const {
+        std::printf("%s %llu audio bytes (%u Hz, %u-bit, %u ch)", video ? "," : "",
+                    static_cast<unsigned long long>(total_), rate_, bits_, channels_);
+        if (padding_)
+            std::printf(", last chunk padded with %llu bytes of silence", static_cast<unsigned long long>(padding_));
+    }
+
+private:
+    avi::File& in_;
+    avi::File& out_;
+    unsigned rate_ = 0;
+    unsigned bits_ = 0;
+    unsigned channels_ = 0;
+    std::uint64_t sampleBytes_ = 0;
+    std::uint64_t total_ = 0;
+    std::uint64_t chunkBytes_ = 0;
+    std::uint64_t done_ = 0;
+    std::uint64_t padding_ = 0;
+    std::vector<char> chunk_;
+};
+
 }  // namespace
 
 int copyAvi(avi::File& in, const std::string& input, const std::string& output) {
@@ -45,57 +118,23 @@ int copyAvi(avi::File& in, const std::string& input, const std::string& output) 
         out.setVideoInfo(in.getVideoWidth(), in.getVideoHeight(), fps, "", in.getVideoBitsPerPixel());
         if (out.getErrorCode()) return fail(output, output, out.getErrorMsg());
     }
-    const unsigned rate = audio ? in.getAudioSampleRate() : 0;
-    const unsigned bits = audio ? in.getAudioBitsPerSample() : 0;
-    const unsigned channels = audio ? in.getAudioNumberOfChannels() : 0;
-    const std::uint64_t sampleBytes = std::uint64_t(bits) * channels / 8;
-    const std::uint64_t audioTotal = audio ? in.getAudioTotalBytes() : 0;
-    std::uint64_t chunkBytes = 0;
-    if (audio) {
-        // One chunk per frame (a tenth of a second without video), in whole samples.
-        const double seconds = video && fps > 0 ? 1.0 / fps : 0.1;
-        chunkBytes = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::llround(rate * seconds))) *
-                     std::max<std::uint64_t>(1, sampleBytes);
-        out.setAudioInfo(rate, bits, channels, static_cast<unsigned>(chunkBytes));
-        if (out.getErrorCode()) return fail(output, output, out.getErrorMsg());
-    }
+    AudioCopy sound(in, out);
+    if (audio && !sound.describe(video, fps)) return fail(output, output, out.getErrorMsg());
 
+    const std::uint64_t audioTotal = audio ? sound.total() : 0;
     Progress progress(video ? frames : audioTotal, video ? "frames" : "audio bytes");
-    std::vector<char> frame, chunk(audio ? out.getAudioChunkSize() : 0);
-    std::uint64_t audioDone = 0, padding = 0;
-    // Writes audio chunks until `until` bytes of the input's audio are in.
-    auto writeAudioUpTo = [&](std::uint64_t until) -> bool {
-        while (audioDone < std::min(until, audioTotal)) {
-            const std::uint64_t take = std::min(chunkBytes, audioTotal - audioDone);
-            // The last chunk is completed with silence: chunks have one size.
-            std::fill(chunk.begin(), chunk.end(), static_cast<char>(bits == 8 ? 0x80 : 0));
-            in.readAudio(chunk.data(), static_cast<unsigned long>(take));
-            if (in.getErrorCode()) return false;
-            out.writeAudio(chunk.data());
-            if (out.getErrorCode()) return false;
-            audioDone += take;
-            padding += chunkBytes - take;
-        }
-        return true;
-    };
+    std::vector<char> frame;
     for (std::uint64_t i = 0; i < frames; ++i) {
         const std::uint32_t size = in.getRawVideoFrameSize(static_cast<long>(i));
         frame.resize(size);
         in.readVideoFrame(frame.data(), static_cast<long>(i));
         if (in.getErrorCode()) return fail(output, input, in.getErrorMsg());
-        if (audio) {
-            const double until = static_cast<double>(i + 1) / fps * rate * static_cast<double>(sampleBytes);
-            if (!writeAudioUpTo(static_cast<std::uint64_t>(until)))
-                return fail(output, in.getErrorCode() ? input : output,
-                            in.getErrorCode() ? in.getErrorMsg() : out.getErrorMsg());
-        }
+        if (audio && !sound.writeUpTo(sound.bytesOfFrames(i + 1, fps))) return sound.failed(input, output);
         out.writeVideoFrame(frame.data(), size);
         if (out.getErrorCode()) return fail(output, output, out.getErrorMsg());
         progress.update(i + 1);
     }
-    if (audio && !writeAudioUpTo(audioTotal))
-        return fail(output, in.getErrorCode() ? input : output,
-                    in.getErrorCode() ? in.getErrorMsg() : out.getErrorMsg());
+    if (audio && !sound.writeUpTo(audioTotal)) return sound.failed(input, output);
     if (!video) progress.update(audioTotal);
     out.close();
     progress.finish();
@@ -105,12 +144,7 @@ int copyAvi(avi::File& in, const std::string& input, const std::string& output) 
     if (video)
         std::printf(" %llu frames %ux%u %u-bit at %.3f fps", static_cast<unsigned long long>(frames),
                     in.getVideoWidth(), in.getVideoHeight(), unsigned(in.getVideoBitsPerPixel()), fps);
-    if (audio) {
-        std::printf("%s %llu audio bytes (%u Hz, %u-bit, %u ch)", video ? "," : "",
-                    static_cast<unsigned long long>(audioTotal), rate, bits, channels);
-        if (padding)
-            std::printf(", last chunk padded with %llu bytes of silence", static_cast<unsigned long long>(padding));
-    }
+    if (audio) sound.printSummary(video);
     std::printf("\n");
     return 0;
 }

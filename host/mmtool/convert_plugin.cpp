@@ -59,6 +59,122 @@ bool aviFailed(avi::File& file, const std::string& path, const char* step) {
     return true;
 }
 
+// The output AVI and what went into it: frames in delivery order, each after
+// the repeats that keep it at its own time.
+class FrameCopy {
+public:
+    FrameCopy(const std::string& input, const std::string& output, double frameRate, double expected,
+              Progress& progress)
+        : input_(input), output_(output), frameRate_(frameRate), expected_(expected), progress_(progress) {}
+
+    bool open() {
+        if (out_.open(mmhost::toUtf16(output_), "w")) return true;
+        aviFailed(out_, output_, "opening for writing");
+        return false;
+    }
+
+    // One delivered frame; false, said on stderr, when it cannot be written.
+    // `publishedHeight` is the device's "Height", the size of a failed read.
+    bool add(const mmhost::FlowFrame& pixels, double publishedHeight) {
+        // A failed read's list carries no height: such a frame has the size
+        // the device published for the file.
+        const std::uint64_t frameHeight = !pixels.failed ? pixels.height
+                                          : publishedHeight > 0 && publishedHeight < 1e9
+                                              ? static_cast<std::uint64_t>(publishedHeight)
+                                              : 0;
+        if (pixels.channels != 3 || pixels.dataType != 3 || pixels.blockBytes < pixels.width * frameHeight * 3) {
+            std::fprintf(stderr, "\nmmtool: %s: frame %llu is not 8-bit RGB\n", input_.c_str(),
+                         static_cast<unsigned long long>(frames_));
+            return false;
+        }
+        if (!fitsSize(pixels.width, frameHeight)) return false;
+        if (pixels.failed) ++failedReads_;  // delivered cleared; kept to keep the timing
+        // The AVI shows frame n at n periods: a frame that comes later than
+        // its place (a gap in the source's frame times, a stream that starts
+        // late) is preceded by repeats of the picture before it (of itself,
+        // before the first), so that it keeps its time.
+        const std::uint64_t repeats = framesBefore(pixels, frameRate_, frames_, expected_);
+        if (frames_ > 0 && !write(repeats)) return false;
+        toStoredFrame(pixels.pixels.get(), width_, height_, stored_);
+        if ((frames_ == 0 && !write(repeats)) || !write(1)) return false;
+        repeated_ += repeats;
+        return true;
+    }
+
+    void close() { out_.close(); }
+
+    // The status of the whole copy, given that of the reading: a failed or
+    // empty copy is removed, a half-written AVI is no AVI.
+    int finish(int status) {
+        if (status == 0 && aviFailed(out_, output_, "closing")) status = 1;
+        if (status == 0 && frames_ == 0) {
+            std::fprintf(stderr, "mmtool: %s: no frame to write\n", input_.c_str());
+            status = 1;
+        }
+        if (status != 0) {
+            out_.close();
+            std::remove(output_.c_str());
+        }
+        return status;
+    }
+
+    void printSummary(const std::string& plugin) const {
+        std::printf("wrote %llu frames of %llux%llu at %.6g frames/s from %s (%s) to %s\n",
+                    static_cast<unsigned long long>(frames_), static_cast<unsigned long long>(width_),
+                    static_cast<unsigned long long>(height_), frameRate_, input_.c_str(), plugin.c_str(),
+                    output_.c_str());
+        if (repeated_ != 0) {
+            std::printf("%llu frames repeat the picture before them, to keep the source's frame times\n",
+                        static_cast<unsigned long long>(repeated_));
+        }
+        if (failedReads_ != 0) {
+            std::printf("%llu frames could not be decoded and were written black\n",
+                        static_cast<unsigned long long>(failedReads_));
+        }
+    }
+
+private:
+    // The first frame sets the size of the video; every later one must have it.
+    bool fitsSize(std::uint64_t width, std::uint64_t height) {
+        if (frames_ == 0) {
+            width_ = width;
+            height_ = height;
+            out_.setVideoInfo(static_cast<unsigned>(width_), static_cast<unsigned>(height_), frameRate_);
+            return !aviFailed(out_, output_, "describing the video");
+        }
+        if (width == width_ && height == height_) return true;
+        std::fprintf(stderr, "\nmmtool: %s: frame %llu is %llux%llu, the file is %llux%llu\n", input_.c_str(),
+                     static_cast<unsigned long long>(frames_), static_cast<unsigned long long>(width),
+                     static_cast<unsigned long long>(height), static_cast<unsigned long long>(width_),
+                     static_cast<unsigned long long>(height_));
+        return false;
+    }
+
+    // The stored frame `times` times.
+    bool write(std::uint64_t times) {
+        for (std::uint64_t k = 0; k < times; ++k) {
+            out_.writeVideoFrame(stored_.data(), static_cast<unsigned>(stored_.size()));
+            if (aviFailed(out_, output_, "writing a frame")) return false;
+            ++frames_;
+            progress_.update(frames_);
+        }
+        return true;
+    }
+
+    const std::string& input_;
+    const std::string& output_;
+    const double frameRate_;
+    const double expected_;
+    Progress& progress_;
+    avi::File out_;
+    std::vector<char> stored_;
+    std::uint64_t frames_ = 0;
+    std::uint64_t repeated_ = 0;
+    std::uint64_t failedReads_ = 0;
+    std::uint64_t width_ = 0;
+    std::uint64_t height_ = 0;
+};
+
 }  // namespace
 
 int convertThroughPlugin(const std::string& input, const std::string& output, const std::string& forced) {
@@ -78,84 +194,23 @@ int convertThroughPlugin(const std::string& input, const std::string& output, co
     Progress progress(expected > 0 && expected < 1e12 ? static_cast<std::uint64_t>(std::llround(expected)) : 0,
                       "frames");
 
-    avi::File out;
-    if (!out.open(mmhost::toUtf16(output), "w")) {
-        aviFailed(out, output, "opening for writing");
-        return 1;
-    }
+    FrameCopy copy(input, output, frameRate, expected, progress);
+    if (!copy.open()) return 1;
     device.start(std::nullopt, true);
     for (const auto& message : device.messages().take()) {
         std::fprintf(stderr, "mmtool: %s: %s %s\n", input.c_str(), message.id.c_str(), message.text.c_str());
     }
-
-    std::uint64_t frames = 0;
-    std::uint64_t repeated = 0;
-    std::uint64_t failedReads = 0;
-    std::uint64_t width = 0;
-    std::uint64_t height = 0;
-    std::vector<char> stored;
     int status = 0;
     try {
         while (device.isDataAvailable()) {
             std::optional<mmhost::FlowFrame> converted = flow->convert(device.getData());
             if (!converted) continue;
-            const mmhost::FlowFrame& pixels = *converted;
-            // A failed read's list carries no height: such a frame has the
-            // size the device published for the file.
-            const double publishedHeight = properties.get<double>("Height").value_or(0);
-            const std::uint64_t frameHeight = !pixels.failed ? pixels.height
-                                              : publishedHeight > 0 && publishedHeight < 1e9
-                                                  ? static_cast<std::uint64_t>(publishedHeight)
-                                                  : 0;
-            if (pixels.channels != 3 || pixels.dataType != 3 || pixels.blockBytes < pixels.width * frameHeight * 3) {
-                std::fprintf(stderr, "\nmmtool: %s: frame %llu is not 8-bit RGB\n", input.c_str(),
-                             static_cast<unsigned long long>(frames));
+            if (!copy.add(*converted, properties.get<double>("Height").value_or(0))) {
                 status = 1;
                 break;
             }
-            if (frames == 0) {
-                width = pixels.width;
-                height = frameHeight;
-                out.setVideoInfo(static_cast<unsigned>(width), static_cast<unsigned>(height), frameRate);
-                if (aviFailed(out, output, "describing the video")) {
-                    status = 1;
-                    break;
-                }
-            } else if (pixels.width != width || frameHeight != height) {
-                std::fprintf(stderr, "\nmmtool: %s: frame %llu is %llux%llu, the file is %llux%llu\n", input.c_str(),
-                             static_cast<unsigned long long>(frames), static_cast<unsigned long long>(pixels.width),
-                             static_cast<unsigned long long>(frameHeight), static_cast<unsigned long long>(width),
-                             static_cast<unsigned long long>(height));
-                status = 1;
-                break;
-            }
-            if (pixels.failed) ++failedReads;  // delivered cleared; kept to keep the timing
-            // The AVI shows frame n at n periods: a frame that comes later
-            // than its place (a gap in the source's frame times, a stream
-            // that starts late) is preceded by repeats of the picture before
-            // it (of itself, before the first), so that it keeps its time.
-            const std::uint64_t repeats = framesBefore(pixels, frameRate, frames, expected);
-            auto write = [&](std::uint64_t times) {
-                for (std::uint64_t k = 0; k < times; ++k) {
-                    out.writeVideoFrame(stored.data(), static_cast<unsigned>(stored.size()));
-                    if (aviFailed(out, output, "writing a frame")) return false;
-                    ++frames;
-                    progress.update(frames);
-                }
-                return true;
-            };
-            if (frames > 0 && !write(repeats)) {
-                status = 1;
-                break;
-            }
-            toStoredFrame(pixels.pixels.get(), width, height, stored);
-            if ((frames == 0 && !write(repeats)) || !write(1)) {
-                status = 1;
-                break;
-            }
-            repeated += repeats;
         }
-        out.close();
+        copy.close();
     } catch (const std::exception& failure) {
         // The AVI library lets out only range errors of 32-bit fields; a reader may let out its own.
         std::fprintf(stderr, "\nmmtool: %s\n", failure.what());
@@ -163,29 +218,8 @@ int convertThroughPlugin(const std::string& input, const std::string& output, co
     }
     progress.finish();
     device.stop();
-    if (status == 0 && aviFailed(out, output, "closing")) status = 1;
-    if (status == 0 && frames == 0) {
-        std::fprintf(stderr, "mmtool: %s: no frame to write\n", input.c_str());
-        status = 1;
-    }
-    if (status != 0) {
-        out.close();
-        std::remove(output.c_str());  // a half-written AVI is no AVI
-    }
-    if (status == 0) {
-        std::printf("wrote %llu frames of %llux%llu at %.6g frames/s from %s (%s) to %s\n",
-                    static_cast<unsigned long long>(frames), static_cast<unsigned long long>(width),
-                    static_cast<unsigned long long>(height), frameRate, input.c_str(), opened.plugin->name().c_str(),
-                    output.c_str());
-        if (repeated != 0) {
-            std::printf("%llu frames repeat the picture before them, to keep the source's frame times\n",
-                        static_cast<unsigned long long>(repeated));
-        }
-        if (failedReads != 0) {
-            std::printf("%llu frames could not be decoded and were written black\n",
-                        static_cast<unsigned long long>(failedReads));
-        }
-    }
+    status = copy.finish(status);
+    if (status == 0) copy.printSummary(opened.plugin->name());
     return status;
 }
 

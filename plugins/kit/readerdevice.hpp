@@ -25,7 +25,7 @@
 //      rememberFileName(state, f)  called with "Filename" before the open step;
 //      afterOpen(reader, state)    extra open steps, inside the open step's guard;
 //      publishPixelFormat(reader, outputs, host)  "BitsPerPixel" and "VideoFormat";
-//      finishInitialize(fileName, outputs)        the last step, normally "IsPluginSuccess" = true;
+//      finishInitialize(reader, fileName, outputs)  the last step, normally "IsPluginSuccess" = true;
 //      frameDataType(state), bytesPerSample(state)  the sample type and width of frames.
 // 2. Name the classes the host sees:
 //      namespace myreader {
@@ -109,7 +109,8 @@ struct DefaultReaderTraits {
         publishVideoFormat(reader, outputs);
     }
 
-    static void finishInitialize(const std::u16string&, interfaces::PropertyList& outputs) {
+    static void finishInitialize(qsVideoReader::IVideoReader&, const std::u16string&,
+                                 interfaces::PropertyList& outputs) {
         publish<bool>(outputs, "IsPluginSuccess", true);
     }
 
@@ -208,7 +209,7 @@ public:
         publish<double>(outputs, "NumColorChannels", static_cast<double>(r.getNumColorChannels()));
         publish<bool>(outputs, "HasAudio", r.hasAudio());
         publish<bool>(outputs, "HasVideo", r.hasVideo());
-        Traits::finishInitialize(fileName, outputs);
+        Traits::finishInitialize(r, fileName, outputs);
     }
 
     interfaces::device::IDataSource* getDataSource() override { return this; }

@@ -4,7 +4,6 @@
 #include <platform/decoders/mjpegavidecoder/mjpegavidecoder.hpp>
 #include <plugins/kit/entrypoints.hpp>
 
-#include <memory>
 #include <vector>
 
 namespace mjpegavireader {
@@ -13,32 +12,25 @@ qsVideoReader::IVideoReader* MjpegAviTraits::createReader() {
     return qsVideoReader::createMjpegAviReaderInstance();
 }
 
-void MjpegAviTraits::finishInitialize(const std::u16string& fileName,
+void MjpegAviTraits::finishInitialize(qsVideoReader::IVideoReader& reader, const std::u16string&,
                                       asyncioplugin::interfaces::PropertyList& outputs) {
-    std::unique_ptr<avi::File> file;
     try {
-        file = std::make_unique<avi::File>();
-        if (file->open(fileName, "r")) {
-            if (!file->isVideoCompressed() && file->getVideoBitsPerPixel() == 8) {
-                const std::vector<avi::tagRGBQUAD> colormap = file->getColormap();
-                std::vector<unsigned char> bytes;
-                bytes.reserve(colormap.size() * 3);
-                for (const avi::tagRGBQUAD& entry : colormap) {
-                    bytes.push_back(entry.red);
-                    bytes.push_back(entry.green);
-                    bytes.push_back(entry.blue);
-                }
-                const double entries = static_cast<double>(bytes.size() / 3);
-                kit::publishBytes(outputs, "Colormap", std::move(bytes));
-                kit::publish<double>(outputs, "NumColormapEntries", entries);
+        std::vector<avi::tagRGBQUAD> colormap;
+        if (mjpegavidecoder::colormapOfOpenFile(reader, colormap)) {
+            std::vector<unsigned char> bytes;
+            bytes.reserve(colormap.size() * 3);
+            for (const avi::tagRGBQUAD& entry : colormap) {
+                bytes.push_back(entry.red);
+                bytes.push_back(entry.green);
+                bytes.push_back(entry.blue);
             }
-            kit::publish<bool>(outputs, "IsPluginSuccess", true);
+            const double entries = static_cast<double>(bytes.size() / 3);
+            kit::publishBytes(outputs, "Colormap", std::move(bytes));
+            kit::publish<double>(outputs, "NumColormapEntries", entries);
         }
+        kit::publish<bool>(outputs, "IsPluginSuccess", true);
     } catch (...) {
         // Dropped by design: the properties not yet published stay missing.
-    }
-    if (file) {
-        file->close();
     }
 }
 

@@ -30,10 +30,11 @@ struct MjpegAviTraits : kit::DefaultReaderTraits {
 
     static qsVideoReader::IVideoReader* createReader();
 
-    // The palette step, then "IsPluginSuccess" = true, in one guarded block: a
-    // file the AVI library cannot open, or any failure inside, leaves both
-    // out and posts nothing.
-    static void finishInitialize(const std::u16string& fileName, asyncioplugin::interfaces::PropertyList& outputs);
+    // The palette step, then "IsPluginSuccess" = true, in one guarded block:
+    // the palette comes from the file the reader opened (one open and parse
+    // per device); any failure inside leaves both out and posts nothing.
+    static void finishInitialize(qsVideoReader::IVideoReader& reader, const std::u16string& fileName,
+                                 asyncioplugin::interfaces::PropertyList& outputs);
 };
 
 class Device final : public kit::ReaderDevice<MjpegAviTraits> {

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -24,13 +25,16 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs mmtool with `arguments` (shell words) in `folder`.
-ToolRun mmtool(const std::string& arguments, const std::string& folder = "/") {
+// Runs mmtool with `arguments` (shell words) in `folder`, with `environment`
+// (shell assignments) added to its environment.
+ToolRun mmtool(const std::string& arguments, const std::string& folder = "/",
+               const std::string& environment = "") {
     static const testsupport::TempDir logs;
     ToolRun run;
     const std::string errFile = logs.file("stderr");
     int status = 0;
-    run.out = testsupport::run("cd '" + folder + "' && '" + plugin_test::buildDir() + "/bin/mmtool' " + arguments +
+    run.out = testsupport::run("cd '" + folder + "' && " + environment + " '" + plugin_test::buildDir() +
+                               "/bin/mmtool' " + arguments +
                                " 2>'" + errFile + "'",
                            &status);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -187,6 +191,53 @@ TEST(MmtoolFramesPpm, EveryFrameBecomesAnImageInAFolderMadeOnDemandTheSameFromEi
     EXPECT_EQ(red(140, 10), 240);
     EXPECT_EQ(red(100, 10), 191);
     EXPECT_EQ(red(140, 50), 191);
+}
+
+// MM_FORCE_PLAIN_CPU=1 makes the pixel conversions and the default layout's
+// copy take their plain paths: the same images as the SIMD ones, for every
+// stored depth, at a width that leaves a tail after the vector blocks.
+TEST(MmtoolFramesPpm, ThePlainCpuPathsGiveTheSameImages) {
+    const testsupport::TempDir folder;
+    const unsigned width = 99, height = 37;
+    unsigned seed = 12345;
+    auto nextByte = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<char>(seed >> 16);
+    };
+    for (unsigned bits : {8u, 16u, 32u}) {
+        const std::string path = folder.file("depth" + std::to_string(bits) + ".avi");
+        {
+            avi::File out;
+            ASSERT_TRUE(out.open(path.c_str(), "w"));
+            if (bits == 8) {
+                std::vector<avi::tagRGBQUAD> palette(256);
+                for (auto& entry : palette) entry = {static_cast<unsigned char>(nextByte()),
+                                                     static_cast<unsigned char>(nextByte()),
+                                                     static_cast<unsigned char>(nextByte()), 0};
+                out.setColormap(palette);
+            }
+            out.setVideoInfo(width, height, 10, "", bits);
+            std::vector<char> frame((width * bits + 31) / 32 * 4 * height);
+            for (int n = 0; n < 2; ++n) {
+                for (char& byte : frame) byte = nextByte();
+                out.writeVideoFrame(frame.data(), static_cast<unsigned>(frame.size()));
+            }
+            out.close();
+            ASSERT_EQ(out.getErrorCode(), avi::errors::NO_ERROR) << out.getErrorMsg();
+        }
+        for (const std::string layout : {"", "--default-layout "}) {
+            const std::string simd = folder.file("simd" + std::to_string(bits) + layout.substr(0, 3));
+            const std::string plain = folder.file("plain" + std::to_string(bits) + layout.substr(0, 3));
+            const std::string args = "frames " + layout + "--plugin mjpegaviplugin --ppm '";
+            ASSERT_EQ(mmtool(args + simd + "' '" + path + "'").status, 0) << bits;
+            ASSERT_EQ(mmtool(args + plain + "' '" + path + "'", "/", "MM_FORCE_PLAIN_CPU=1").status, 0) << bits;
+            for (const char* name : {"/frame000000.ppm", "/frame000001.ppm"}) {
+                const std::string image = readFile(simd + name);
+                EXPECT_GT(image.size(), width * height * 3u) << bits << layout << name;
+                EXPECT_TRUE(image == readFile(plain + name)) << bits << " bits " << layout << name;
+            }
+        }
+    }
 }
 
 // Grey Motion JPEG 2000 (64x48, 3 frames of a gradient) in GRAY8 or GRAY16_LE; "" without the encoder.

@@ -187,8 +187,77 @@ struct YccToRgb {
     }
 };
 
+// Whether every component holds a sample for each picture position, so
+// samples map one to one (RGB or grey, never luma/chroma).
+bool fullSizeComponents(const opj_image_t& image, const FrameFormat& f) {
+    bool fullSize = !f.ycc;
+    for (std::uint32_t c = 0; c < f.channels; ++c) {
+        const opj_image_comp_t& comp = image.comps[c];
+        fullSize = fullSize && comp.dx == 1 && comp.dy == 1 && comp.w >= f.width && comp.h >= f.height;
+    }
+    return fullSize;
+}
+
+// Where sample c of picture position (x, y) goes in either layout.
+inline std::size_t outIndex(bool rowMajor, std::uint32_t W, std::uint32_t H, std::uint32_t C, std::uint32_t x,
+                            std::uint32_t y, std::uint32_t c) {
+    return rowMajor ? (std::size_t(y) * W + x) * C + c : std::size_t(c) * H * W + std::size_t(x) * H + y;
+}
+
+// Full-size components: exact integer scaling, rounded to nearest:
+// v * (2^n - 1) / (2^p - 1).
+template <typename T>
+void copyFullSize(const opj_image_t& image, const FrameFormat& f, bool rowMajor, T* out) {
+    const std::uint32_t W = f.width, H = f.height, C = f.channels;
+    const std::uint64_t top = (std::uint64_t(1) << (8 * sizeof(T))) - 1;
+    for (std::uint32_t c = 0; c < C; ++c) {
+        const opj_image_comp_t& comp = image.comps[c];
+        const std::uint64_t inMax = (std::uint64_t(1) << comp.prec) - 1;
+        for (std::uint32_t y = 0; y < H; ++y) {
+            const std::int32_t* in = comp.data + std::size_t(y) * comp.w;
+            for (std::uint32_t x = 0; x < W; ++x) {
+                const std::int32_t v = in[x];
+                const std::uint64_t u = v <= 0 ? 0 : std::uint64_t(v) > inMax ? inMax : std::uint64_t(v);
+                out[outIndex(rowMajor, W, H, C, x, y, c)] =
+                    static_cast<T>(inMax == top ? u : (u * top + inMax / 2) / inMax);
+            }
+        }
+    }
+}
+
+// Picture row y of every component, interpolated to full size, interleaved
+// into `line` (W x C samples).
+void interpolateRow(const opj_image_t& image, const std::vector<Taps>& cols, const std::vector<Taps>& rows,
+                    std::uint32_t y, std::uint32_t W, std::uint32_t C, float* line) {
+    for (std::uint32_t c = 0; c < C; ++c) {
+        const opj_image_comp_t& comp = image.comps[c];
+        const Taps& tc = cols[c];
+        const std::int32_t* r0 = comp.data + std::size_t(rows[c].first[y]) * comp.w;
+        const std::int32_t* r1 = comp.data + std::size_t(rows[c].second[y]) * comp.w;
+        const float wy = rows[c].weight[y];
+        float* dst = line + c;
+        if (comp.dx == 1 && comp.dy == 1) {
+            for (std::uint32_t x = 0; x < W; ++x) dst[std::size_t(x) * C] = float(r0[x]);
+        } else {
+            for (std::uint32_t x = 0; x < W; ++x) {
+                const std::uint32_t a = tc.first[x], b = tc.second[x];
+                const float wx = tc.weight[x];
+                const float top = r0[a] + wx * float(r0[b] - r0[a]);
+                const float bottom = r1[a] + wx * float(r1[b] - r1[a]);
+                dst[std::size_t(x) * C] = top + wy * (bottom - top);
+            }
+        }
+    }
+}
+
+// Subsampled or luma/chroma components: each row interpolated to full size,
+// then converted to RGB and scaled to the output's range.
 template <typename T>
 void copyAs(const opj_image_t& image, const FrameFormat& f, bool rowMajor, T* out) {
+    if (fullSizeComponents(image, f)) {
+        copyFullSize(image, f, rowMajor, out);
+        return;
+    }
     const std::uint32_t W = f.width, H = f.height, C = f.channels;
     const float outMax = float((std::uint32_t(1) << (8 * sizeof(T))) - 1);
     std::vector<Taps> cols(C), rows(C);
@@ -201,30 +270,6 @@ void copyAs(const opj_image_t& image, const FrameFormat& f, bool rowMajor, T* ou
         rows[c] = tapsFor(H, image.y0, comp.dy, comp.y0, comp.h, false);
         toOut[c] = outMax / float((std::uint64_t(1) << comp.prec) - 1);
     }
-    bool fullSize = !f.ycc;
-    for (std::uint32_t c = 0; c < C; ++c) {
-        const opj_image_comp_t& comp = image.comps[c];
-        fullSize = fullSize && comp.dx == 1 && comp.dy == 1 && comp.w >= W && comp.h >= H;
-    }
-    if (fullSize) {
-        // Exact integer scaling, rounded to nearest: v * (2^n - 1) / (2^p - 1).
-        const std::uint64_t top = std::uint64_t(outMax);
-        for (std::uint32_t c = 0; c < C; ++c) {
-            const opj_image_comp_t& comp = image.comps[c];
-            const std::uint64_t inMax = (std::uint64_t(1) << comp.prec) - 1;
-            for (std::uint32_t y = 0; y < H; ++y) {
-                const std::int32_t* in = comp.data + std::size_t(y) * comp.w;
-                for (std::uint32_t x = 0; x < W; ++x) {
-                    const std::int32_t v = in[x];
-                    const std::uint64_t u = v <= 0 ? 0 : std::uint64_t(v) > inMax ? inMax : std::uint64_t(v);
-                    const std::size_t i = rowMajor ? (std::size_t(y) * W + x) * C + c
-                                                   : std::size_t(c) * H * W + std::size_t(x) * H + y;
-                    out[i] = static_cast<T>(inMax == top ? u : (u * top + inMax / 2) / inMax);
-                }
-            }
-        }
-        return;
-    }
     const YccToRgb ycc(image.comps[0].prec, C == 3 ? image.comps[1].prec : 8, H);
     std::vector<float> line(std::size_t(W) * C);
     auto store = [outMax](float v) -> T {
@@ -233,26 +278,7 @@ void copyAs(const opj_image_t& image, const FrameFormat& f, bool rowMajor, T* ou
         return static_cast<T>(v + 0.5f);
     };
     for (std::uint32_t y = 0; y < H; ++y) {
-        // One picture row of every component, interpolated to full size.
-        for (std::uint32_t c = 0; c < C; ++c) {
-            const opj_image_comp_t& comp = image.comps[c];
-            const Taps& tc = cols[c];
-            const std::int32_t* r0 = comp.data + std::size_t(rows[c].first[y]) * comp.w;
-            const std::int32_t* r1 = comp.data + std::size_t(rows[c].second[y]) * comp.w;
-            const float wy = rows[c].weight[y];
-            float* dst = line.data() + c;
-            if (comp.dx == 1 && comp.dy == 1) {
-                for (std::uint32_t x = 0; x < W; ++x) dst[std::size_t(x) * C] = float(r0[x]);
-            } else {
-                for (std::uint32_t x = 0; x < W; ++x) {
-                    const std::uint32_t a = tc.first[x], b = tc.second[x];
-                    const float wx = tc.weight[x];
-                    const float top = r0[a] + wx * float(r0[b] - r0[a]);
-                    const float bottom = r1[a] + wx * float(r1[b] - r1[a]);
-                    dst[std::size_t(x) * C] = top + wy * (bottom - top);
-                }
-            }
-        }
+        interpolateRow(image, cols, rows, y, W, C, line.data());
         const float* v = line.data();
         if (f.ycc) {
             for (std::uint32_t x = 0; x < W; ++x, v += 3) {
@@ -260,11 +286,7 @@ void copyAs(const opj_image_t& image, const FrameFormat& f, bool rowMajor, T* ou
                 const float Pb = (v[1] - ycc.cOffset) * ycc.cScale;
                 const float Pr = (v[2] - ycc.cOffset) * ycc.cScale;
                 const float rgb[3] = {Y + ycc.crToR * Pr, Y - ycc.cbToG * Pb - ycc.crToG * Pr, Y + ycc.cbToB * Pb};
-                for (std::uint32_t c = 0; c < 3; ++c) {
-                    const std::size_t i = rowMajor ? (std::size_t(y) * W + x) * 3 + c
-                                                   : std::size_t(c) * H * W + std::size_t(x) * H + y;
-                    out[i] = store(rgb[c] * outMax);
-                }
+                for (std::uint32_t c = 0; c < 3; ++c) out[outIndex(rowMajor, W, H, 3, x, y, c)] = store(rgb[c] * outMax);
             }
         } else if (rowMajor) {
             T* o = out + std::size_t(y) * W * C;

@@ -120,7 +120,9 @@ void Mj2kReader::open(const std::u16string& fileName, bool openFlag) {
     }
     const unsigned cores = std::thread::hardware_concurrency();
     threads_ = cores > 1 ? std::min(cores, 16u) : 1;
-    ahead_ = std::make_unique<DecodeAhead>([this](const Sample& s) { return decodeSample(s); });
+    // OpenJPEG cannot stop a decode early: a cancelled one runs to its end.
+    ahead_ = std::make_unique<decoders::DecodeAhead<AheadJob, ImageHandle>>(
+        [this](const AheadJob& job, const std::atomic<bool>&) { return decodeSample(job.sample); });
     opened_ = true;
 }
 
@@ -190,8 +192,7 @@ void Mj2kReader::readFrame(bool rowMajorInterleaved, void* destination) {
         }
         const std::size_t index = next_++;
         const Sample& sample = samples[index];
-        const Sample* following = next_ < samples.size() ? &samples[next_] : nullptr;
-        ImageHandle image = ahead_->take(index, sample, following);
+        ImageHandle image = takeSample(index);
         if (image && copyFrame(*image, format_, rowMajorInterleaved, destination))
             currentTime_ = double(sample.time) / double(movie_.video.timescale);
         else
@@ -199,6 +200,26 @@ void Mj2kReader::readFrame(bool rowMajorInterleaved, void* destination) {
     } catch (...) {
         currentTime_ = std::numeric_limits<double>::infinity();
     }
+}
+
+// The picture of sample `index`: the one decoded ahead when it is that
+// sample, else decoded here (the first frame, or after a seek); then the
+// worker starts on the sample after it while the caller copies this one.
+ImageHandle Mj2kReader::takeSample(std::size_t index) {
+    const auto& samples = movie_.video.samples;
+    const AheadJob* held = ahead_->held();
+    ImageHandle image;
+    if (held && held->index == index) {
+        image = ahead_->take();
+    } else {
+        ahead_->cancel();
+        image = decodeSample(samples[index]);
+    }
+    if (index + 1 < samples.size()) {
+        ahead_->job() = AheadJob{index + 1, samples[index + 1]};
+        ahead_->start();
+    }
+    return image;
 }
 
 void Mj2kReader::close() {

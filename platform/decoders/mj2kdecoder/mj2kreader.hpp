@@ -1,7 +1,7 @@
 #pragma once
 // The reader behind createMj2kReaderInstance().
 
-#include <platform/decoders/mj2kdecoder/decodeahead.hpp>
+#include <platform/decoders/decodeahead.hpp>
 #include <platform/decoders/mj2kdecoder/j2kcodec.hpp>
 #include <platform/decoders/mj2kdecoder/mj2boxes.hpp>
 #include <videoreader/ivideoreader.hpp>
@@ -56,6 +56,7 @@ private:
     // worker lives.
     ImageHandle decodeSample(const Sample& sample);
     void setNext(std::size_t next);
+    ImageHandle takeSample(std::size_t index);
     void requireDeliverableDepth() const;
 
     std::unique_ptr<std::FILE, FileCloser> file_;
@@ -68,8 +69,13 @@ private:
     bool endOfStream_ = false;
     double currentTime_ = 0.0;
     unsigned threads_ = 1;  // OpenJPEG threads per decode
+    // One sample decoded ahead of the caller, by its index.
+    struct AheadJob {
+        std::size_t index = 0;
+        Sample sample;
+    };
     // Declared last: destroyed (its worker joined) before the file it reads.
-    std::unique_ptr<DecodeAhead> ahead_;
+    std::unique_ptr<decoders::DecodeAhead<AheadJob, ImageHandle>> ahead_;
 };
 
 }  // namespace mj2k

@@ -15,8 +15,11 @@
 // A frame that cannot be read or decoded never throws: getCurrentTime()
 // answers positive infinity for it, and reading goes on with the next frame.
 
+#include <avi/avifile.hpp>
 #include <common/export.hpp>
 #include <videoreader/ivideoreader.hpp>
+
+#include <vector>
 
 namespace qsVideoReader {
 
@@ -32,5 +35,11 @@ namespace mjpegavidecoder {
 // thread and nothing ahead: the same frames, for comparisons and for
 // callers that want no second thread.
 MM_EXPORT qsVideoReader::IVideoReader* createReaderWithoutDecodeAhead();
+
+// The palette of the 8-bit uncompressed AVI file that `reader` (made by one
+// of the factories above) has open, as the file stores it: true and the
+// entries in `colormap`; false, leaving it alone, for any other file or
+// reader. Reads nothing from the file.
+MM_EXPORT bool colormapOfOpenFile(qsVideoReader::IVideoReader& reader, std::vector<avi::tagRGBQUAD>& colormap);
 
 }  // namespace mjpegavidecoder

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -197,6 +198,14 @@ void MjpegAviReader::checkUncompressedLayout() {
     }
 }
 
+bool MjpegAviReader::colormap(std::vector<avi::tagRGBQUAD>& entries) const {
+    if (!file_ || coding_ != Coding::Uncompressed || file_->getVideoBitsPerPixel() != 8) {
+        return false;
+    }
+    entries = file_->getColormap();
+    return true;
+}
+
 void MjpegAviReader::startFromBeginning() {
     next_ = 0;
     endOfStream_ = false;
@@ -206,9 +215,14 @@ void MjpegAviReader::startFromBeginning() {
 // A frame ahead that the next read will not take is stopped now, so the
 // worker does not decode frames nobody reads.
 void MjpegAviReader::dropAheadUnlessNext() {
-    if (ahead_ && ahead_->holdsAny() && !ahead_->holds(next_, true) && !ahead_->holds(next_, false)) {
+    if (ahead_ && ahead_->held() && ahead_->held()->frame != next_) {
         ahead_->cancel();
     }
+}
+
+bool MjpegAviReader::aheadHolds(std::uint64_t n, bool rowMajorInterleaved) const {
+    const AheadJob* held = ahead_ ? ahead_->held() : nullptr;
+    return held && held->frame == n && held->interleaved == rowMajorInterleaved;
 }
 
 void MjpegAviReader::seekToTime(double seconds) {
@@ -319,14 +333,16 @@ std::vector<qsVideoReader::ReaderWarning> MjpegAviReader::takeWarnings() {
 
 void MjpegAviReader::readJpegFrame(std::uint64_t n, bool rowMajorInterleaved,
                                    std::uint8_t* destination) {
-    if (ahead_ && ahead_->holds(n, rowMajorInterleaved)) {
+    if (aheadHolds(n, rowMajorInterleaved)) {
         // Decoded beside the frame before. The frame after it is left for
         // this thread to decode next time, beside the worker's next one.
-        JpegFrameDecoder::Warnings warnings;
-        if (!ahead_->take(destination, warnings)) {
-            throw std::runtime_error(warnings.text.empty() ? "frame decoded ahead failed" : warnings.text);
+        const AheadResult result = ahead_->take();
+        if (!result.decoded) {
+            throw std::runtime_error(result.warnings.text.empty() ? "frame decoded ahead failed"
+                                                                  : result.warnings.text);
         }
-        warnAbout(n, warnings);
+        std::memcpy(destination, aheadDecoder_->frame.get(), width_ * height_ * 3);
+        warnAbout(n, result.warnings);
         return;
     }
     if (ahead_) {
@@ -355,12 +371,54 @@ void MjpegAviReader::readJpegFrame(std::uint64_t n, bool rowMajorInterleaved,
 void MjpegAviReader::startAhead(std::uint64_t n, bool rowMajorInterleaved) {
     try {
         if (!ahead_) {
-            ahead_ = std::make_unique<DecodeAhead>();
+            aheadDecoder_ = std::make_unique<AheadDecoder>();
+            ahead_ = std::make_unique<decoders::DecodeAhead<AheadJob, AheadResult>>(
+                [worker = aheadDecoder_.get()](const AheadJob& job, const std::atomic<bool>& cancelled) {
+                    return worker->decode(job, cancelled);
+                });
         }
-        readChunk(n, ahead_->chunk());
-        ahead_->begin(n, rowMajorInterleaved, width_, height_);
+        ahead_->cancel();
+        AheadJob& job = ahead_->job();
+        readChunk(n, job.chunk);
+        job.frame = n;
+        job.interleaved = rowMajorInterleaved;
+        job.width = width_;
+        job.height = height_;
+        ahead_->start();
     } catch (const std::exception&) {
     }
+}
+
+// On the worker. A frame that does not decode is marked failed, with why; a
+// cancelled one is dropped.
+MjpegAviReader::AheadResult MjpegAviReader::AheadDecoder::decode(const AheadJob& job,
+                                                                 const std::atomic<bool>& cancelled) {
+    AheadResult result;
+    try {
+        const std::size_t bytes = job.width * job.height * 3;
+        if (frameBytes != bytes) {
+            frame.reset();
+            frameBytes = 0;
+            frame = pixcapframekit::allocateFrameMemory(bytes);
+            frameBytes = bytes;
+        }
+        jpeg.watchForCancel(&cancelled);
+        if (job.interleaved) {
+            jpeg.decode(job.chunk.data(), job.chunk.size(), job.width, job.height, frame.get());
+        } else {
+            jpeg.decodePlanar(job.chunk.data(), job.chunk.size(), job.width, job.height, frame.get());
+        }
+        result.decoded = true;
+        result.warnings = jpeg.lastWarnings();
+    } catch (const std::exception& failure) {
+        try {
+            result.warnings.text = failure.what();
+        } catch (...) {
+        }
+    } catch (...) {
+        // Cancelled: nobody wants the frame.
+    }
+    return result;
 }
 
 void MjpegAviReader::prepareLayout() {
@@ -422,6 +480,7 @@ void MjpegAviReader::close() {
     chunk_ = {};
     packed_ = {};
     jpeg_.reset();
+    aheadDecoder_.reset();
 }
 
 std::size_t MjpegAviReader::getHeight() { return height_; }
@@ -478,6 +537,11 @@ IVideoReader* createMjpegAviReaderInstance() {
 }  // namespace qsVideoReader
 
 namespace mjpegavidecoder {
+
+bool colormapOfOpenFile(qsVideoReader::IVideoReader& reader, std::vector<avi::tagRGBQUAD>& colormap) {
+    auto* mjpeg = dynamic_cast<MjpegAviReader*>(&reader);
+    return mjpeg != nullptr && mjpeg->colormap(colormap);
+}
 
 qsVideoReader::IVideoReader* createReaderWithoutDecodeAhead() {
     return new MjpegAviReader(false);

@@ -10,7 +10,7 @@
 //
 // Motion JPEG is decoded one frame ahead on a second thread: when readFrame
 // decodes frame n itself, it first hands the chunk of frame n + 1 to the
-// worker of DecodeAhead, which decodes it while this thread decodes frame n
+// decode-ahead worker, which decodes it while this thread decodes frame n
 // and the caller works on it; the next readFrame then only copies frame
 // n + 1 from the worker's buffer. Both cores decode, one frame each, and
 // never more than one frame ahead of the caller. A seek elsewhere, a change
@@ -19,10 +19,11 @@
 
 #include <avi/avifile.hpp>
 #include <platform/services/framekit/framekit.hpp>
-#include <platform/decoders/mjpegavidecoder/decodeahead.hpp>
+#include <platform/decoders/decodeahead.hpp>
 #include <platform/decoders/mjpegavidecoder/jpegframedecoder.hpp>
 #include <videoreader/ivideoreader.hpp>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -63,8 +64,34 @@ public:
 
     std::vector<qsVideoReader::ReaderWarning> takeWarnings() override;
 
+    // The palette of an open 8-bit uncompressed file; false for any other.
+    bool colormap(std::vector<avi::tagRGBQUAD>& entries) const;
+
 private:
     enum class Coding { None, Jpeg, Uncompressed };
+
+    // The frame the worker decodes, from its chunk read on this thread (the
+    // AVI file is used by this thread only).
+    struct AheadJob {
+        std::uint64_t frame = 0;
+        bool interleaved = false;
+        std::size_t width = 0;
+        std::size_t height = 0;
+        std::vector<std::uint8_t> chunk;
+    };
+    struct AheadResult {
+        bool decoded = false;
+        JpegFrameDecoder::Warnings warnings;  // or, when it did not decode, why
+    };
+    // The worker's own libjpeg decompressor, set up as this thread's, so
+    // frames are the same bytes whichever thread decoded them, and the
+    // buffer it decodes into; this thread copies from it after take().
+    struct AheadDecoder {
+        JpegFrameDecoder jpeg;
+        pixcapframekit::FrameMemory frame;
+        std::size_t frameBytes = 0;
+        AheadResult decode(const AheadJob& job, const std::atomic<bool>& cancelled);
+    };
 
     void describe(const std::u16string& fileName);
     void checkUncompressedLayout();
@@ -74,6 +101,7 @@ private:
     void readChunk(std::uint64_t n, std::vector<std::uint8_t>& chunk);
     void startAhead(std::uint64_t n, bool rowMajorInterleaved);
     void dropAheadUnlessNext();
+    bool aheadHolds(std::uint64_t n, bool rowMajorInterleaved) const;
     void convertUncompressedFrame(std::uint64_t n, std::uint8_t* rgb);
     double timeOfFrame(std::uint64_t n) const;
     void warnAbout(std::uint64_t n, const JpegFrameDecoder::Warnings& warnings);
@@ -108,7 +136,10 @@ private:
     std::vector<std::uint8_t> chunk_;   // one compressed chunk or stored frame
     std::vector<std::uint8_t> packed_;  // an uncompressed frame for the default layout
     std::unique_ptr<JpegFrameDecoder> jpeg_;
-    std::unique_ptr<DecodeAhead> ahead_;  // made with the first Motion-JPEG frame
+    // Made with the first Motion-JPEG frame; the worker ends before the
+    // decoder it uses.
+    std::unique_ptr<AheadDecoder> aheadDecoder_;
+    std::unique_ptr<decoders::DecodeAhead<AheadJob, AheadResult>> ahead_;
     std::unique_ptr<pixcapframekit::IFrame> layout_;
     std::vector<qsVideoReader::ReaderWarning> warnings_;  // not yet taken
 };

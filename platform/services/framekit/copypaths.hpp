@@ -12,7 +12,8 @@
 namespace pixcapframekit {
 
 enum class CopyPath {
-    Automatic,  // what frame objects use: the fastest path this machine runs
+    Automatic,  // what frame objects use: the fastest path this machine runs,
+                // Scalar when MM_FORCE_PLAIN_CPU=1
     Scalar,     // one sample at a time, cache blocked
     Sse2,       // 16 x 16 byte tiles in SSE2 registers
     Avx2,       // 32 rows x 16 bytes in AVX2 registers

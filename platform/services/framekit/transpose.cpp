@@ -11,6 +11,7 @@
 // tiles of a strip of 16 columns land in a small cached block, which then
 // goes to the planes with non-temporal stores that do not evict the source.
 
+#include <common/cpu/cpufeatures.hpp>
 #include <platform/services/framekit/copypaths.hpp>
 #include <platform/services/framekit/framekit.hpp>
 
@@ -239,10 +240,7 @@ void streamOut(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
     std::memcpy(dst + i, src + i, n - i);
 }
 
-bool hasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
+bool hasAvx2() { return mmcpu::cpuFeatures().avx2; }
 
 template <std::size_t channels>
 void transposeStreaming(const std::uint8_t* src, std::size_t rowLength, std::uint8_t* const* planes,
@@ -289,7 +287,9 @@ void transposeBand8(CopyPath path, const Band& band, std::uint8_t* const* planes
 // The path for a band: streaming only for a whole frame.
 CopyPath choose(CopyPath asked, std::size_t width, std::size_t height, std::size_t channels,
                 bool wholeFrame) {
-    if (asked == CopyPath::Automatic) {
+    if (asked == CopyPath::Automatic && mmcpu::cpuFeatures().forcePlain) {
+        asked = CopyPath::Scalar;
+    } else if (asked == CopyPath::Automatic) {
         // Cached stores pay off only when source and destination together
         // stay within half of this core's share of the last-level cache (the
         // rest belongs to the decoder and the caller); otherwise the
