@@ -102,11 +102,8 @@ struct SampleTables {
     bool co64 = false;
 };
 
-ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTrack& track) {
-    if (!t.haveStsz || !t.haveStco || !t.haveStsc || !t.haveStts)
-        return corrupt("the video track lacks a sample table");
-
-    // Sample sizes.
+// Sample sizes (stsz): one size for all, or one per sample.
+ParseResult readSampleSizes(const SampleTables& t, std::uint64_t fileSize, std::vector<Sample>& samples) {
     ByteCursor sz = t.stsz;
     fullBoxVersion(sz);
     std::uint32_t constantSize = sz.u32();
@@ -118,11 +115,14 @@ ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTra
     } else if (count > fileSize / constantSize) {
         return corrupt("samples larger than the file");
     }
-    auto& samples = track.samples;
     samples.assign(count, Sample{});
     for (auto& s : samples) s.size = constantSize ? constantSize : sz.u32();
+    return {};
+}
 
-    // Chunk offsets.
+// Offsets: each chunk (stco/co64) holds the samples its sample-to-chunk run
+// (stsc) gives it, back to back; every sample must lie inside the file.
+ParseResult placeSamples(const SampleTables& t, std::uint64_t fileSize, std::vector<Sample>& samples) {
     ByteCursor co = t.stco;
     fullBoxVersion(co);
     std::uint32_t chunkCount = co.u32();
@@ -134,7 +134,7 @@ ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTra
     fullBoxVersion(sc);
     std::uint32_t runCount = sc.u32();
     if (!sc.ok() || sc.remaining() / 12 < runCount) return corrupt("sample-to-chunk table shorter than its count");
-    if (count > 0 && runCount == 0) return corrupt("empty sample-to-chunk table");
+    if (!samples.empty() && runCount == 0) return corrupt("empty sample-to-chunk table");
 
     std::size_t next = 0;  // next sample to place
     std::uint32_t run = 0;
@@ -171,8 +171,13 @@ ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTra
         }
     }
     if (next < samples.size()) return corrupt("the chunks hold fewer samples than the size table");
+    return {};
+}
 
-    // Decode times.
+// Decode times (stts); a table that covers too few samples leaves the rest
+// with the last duration.
+ParseResult readSampleTimes(const SampleTables& t, VideoTrack& track) {
+    auto& samples = track.samples;
     ByteCursor ts = t.stts;
     fullBoxVersion(ts);
     std::uint32_t timeRuns = ts.u32();
@@ -193,7 +198,6 @@ ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTra
             time += delta;
         }
     }
-    // A table that covers too few samples: the rest keep the last duration.
     for (; placed < samples.size(); ++placed) {
         samples[placed].time = time;
         samples[placed].duration = delta;
@@ -201,6 +205,15 @@ ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTra
     }
     if (track.duration == 0) track.duration = time;
     return {};
+}
+
+ParseResult buildSamples(const SampleTables& t, std::uint64_t fileSize, VideoTrack& track) {
+    if (!t.haveStsz || !t.haveStco || !t.haveStsc || !t.haveStts)
+        return corrupt("the video track lacks a sample table");
+    ParseResult result = readSampleSizes(t, fileSize, track.samples);
+    if (result.ok()) result = placeSamples(t, fileSize, track.samples);
+    if (result.ok()) result = readSampleTimes(t, track);
+    return result;
 }
 
 struct TrackInfo {
