@@ -76,7 +76,12 @@ private:
         std::uint64_t timeNs = 0;
     };
 
+    void resetState();
     void createVideoElements();
+    // The bin playbin sends video to: a scaler and the RGB appsink.
+    std::shared_ptr<GstElement> makeVideoSink();
+    // Size and frame rate from the caps the appsink negotiated.
+    void readVideoCaps();
     void startPlayback();
     void shutdown();
     void dropChunkTrack();
