@@ -95,6 +95,13 @@ private:
     std::uint64_t sampleTime(GstSample* sample);
     void forgetPreviousTime(std::uint64_t restartNs);
     void seek(std::uint64_t positionNs);
+    // Seeks near `seconds` (`targetNs` in nanoseconds) and queues the frame
+    // shown at it and the one after; `duration` in seconds, negative when
+    // unknown.
+    void seekAndQueue(double seconds, std::uint64_t targetNs, double duration);
+    // Opens the file again and reads from its start until the frame shown at
+    // `targetNs` and the one after it are queued.
+    void readFromNewPipeline(std::uint64_t targetNs);
     int currentStream(const char* property);
     std::u16string streamCodec(const char* indexProperty, const char* signal, const char* tag);
     // False when the sample is not a frame of the published size and layout
@@ -136,6 +143,9 @@ private:
     bool countingFromStart = false;
     std::uint64_t delivered = 0;
     std::vector<ReaderWarning> warnings;
+    // Streams the pipeline has started so far: more than one is a file of
+    // parts played one after the other.
+    std::uint64_t streamStarts = 0;
     bool havePrevious = false;
     std::uint64_t previousNs = 0;
     std::uint64_t restartNs = 0;

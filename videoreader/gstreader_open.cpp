@@ -109,6 +109,7 @@ void GstReader::resetState() {
     missingVideoDecoder.clear();
     countingFromStart = false;
     delivered = 0;
+    streamStarts = 0;
 }
 
 void GstReader::createVideoElements() {
