@@ -152,6 +152,19 @@ GstPadProbeReturn onChunk(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+GstPadProbeReturn onDecoded(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto track = static_cast<Weak*>(data)->lock();
+    if (!track) return GST_PAD_PROBE_OK;
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        return track->decoded() ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+    }
+    if ((info->type & GST_PAD_PROBE_TYPE_EVENT_FLUSH) &&
+        GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP) {
+        track->decodedFlushed();
+    }
+    return GST_PAD_PROBE_OK;
+}
+
 void onPadAdded(GstElement*, GstPad* pad, gpointer data) {
     auto track = static_cast<Weak*>(data)->lock();
     if (!track) return;
@@ -204,6 +217,43 @@ void ChunkTrack::detach() {
 
 ChunkTrack::~ChunkTrack() { detach(); }
 
+void ChunkTrack::watchDecoded(GstPad* pad) {
+    gst_pad_add_probe(pad,
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                      onDecoded, new Weak(shared_from_this()), deleteWeakNotify);
+}
+
+void ChunkTrack::skipBefore(std::uint64_t timeNs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    skipBeforeNs_ = timeNs;
+}
+
+bool ChunkTrack::decoded() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Only the first pictures after a flush are skipped, and only while the
+    // count from the keyframe tells their times for sure: not in a packed
+    // bitstream (its times come from the chunks), not before the B-pictures
+    // shown before the keyframe are counted. Three periods of margin: the
+    // reader keeps the last picture shown at or before its target, and the
+    // pictures after a skipped one are shown before the target.
+    if (skipping_ && skipBeforeNs_ > 0 && codec_ != Codec::Other && sawKeyframe_ && !countingB_ && !packed_ &&
+        !keyPacked_ && periodNs_ > 0) {
+        const std::uint64_t timeNs = keyDtsNs_ + (leadingB_ + skippedPictures_) * periodNs_;
+        if (timeNs + 3 * periodNs_ <= skipBeforeNs_) {
+            ++skippedPictures_;
+            return false;
+        }
+    }
+    skipping_ = false;
+    return true;
+}
+
+void ChunkTrack::decodedFlushed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    skipping_ = true;
+    skippedPictures_ = 0;
+}
+
 bool ChunkTrack::claimPad() {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool first = !havePad_;
@@ -219,7 +269,7 @@ bool ChunkTrack::numbered() const {
 bool ChunkTrack::anchor(std::uint64_t periodNs, std::uint64_t& timeNs) const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!sawKeyframe_) return false;
-    timeNs = keyDtsNs_ + (keyPacked_ ? 0 : leadingB_) * periodNs;
+    timeNs = keyDtsNs_ + ((keyPacked_ ? 0 : leadingB_) + skippedPictures_) * periodNs;
     return true;
 }
 
@@ -363,6 +413,8 @@ bool ChunkTrack::nextShown(std::uint64_t& timeNs) {
 
 void ChunkTrack::flushed() {
     std::lock_guard<std::mutex> lock(mutex_);
+    skipping_ = true;
+    skippedPictures_ = 0;
     sawKeyframe_ = false;
     skipped_ = 0;
     countingB_ = false;

@@ -397,6 +397,9 @@ void GstReader::seekAndQueue(double seconds, std::uint64_t target, double durati
     } else if (frameRate > 0.0 && std::isfinite(backOff)) {
         position = 0;
     }
+    if (chunks) {
+        chunks->skipBefore(target);
+    }
     seek(position);
     forgetPreviousTime(position);
 
