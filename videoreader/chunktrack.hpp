@@ -61,8 +61,9 @@ public:
     // played; from then on the first pictures after a flush that are shown
     // before `timeNs` (see skipBefore) stop there, and anchor() counts them.
     void watchDecoded(GstPad* pad);
-    // 0: nothing is skipped.
-    void skipBefore(std::uint64_t timeNs);
+    // `periodNs` is the frame period the reader counts with; 0 for either:
+    // nothing is skipped.
+    void skipBefore(std::uint64_t timeNs, std::uint64_t periodNs);
     // What the probe on that pad calls: false for a picture to skip.
     bool decoded();
     void decodedFlushed();
@@ -109,6 +110,7 @@ private:
     std::uint64_t nextBNs_ = 0;
     std::deque<std::uint64_t> shown_;
     std::uint64_t skipBeforeNs_ = 0;
+    std::uint64_t skipPeriodNs_ = 0;
     bool skipping_ = true;
     std::uint64_t skippedPictures_ = 0;
     void show(std::uint64_t timeNs);

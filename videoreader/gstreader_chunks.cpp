@@ -223,23 +223,24 @@ void ChunkTrack::watchDecoded(GstPad* pad) {
                       onDecoded, new Weak(shared_from_this()), deleteWeakNotify);
 }
 
-void ChunkTrack::skipBefore(std::uint64_t timeNs) {
+void ChunkTrack::skipBefore(std::uint64_t timeNs, std::uint64_t periodNs) {
     std::lock_guard<std::mutex> lock(mutex_);
     skipBeforeNs_ = timeNs;
+    skipPeriodNs_ = periodNs;
 }
 
 bool ChunkTrack::decoded() {
     std::lock_guard<std::mutex> lock(mutex_);
     // Only the first pictures after a flush are skipped, and only while the
-    // count from the keyframe tells their times for sure: not in a packed
-    // bitstream (its times come from the chunks), not before the B-pictures
-    // shown before the keyframe are counted. Three periods of margin: the
-    // reader keeps the last picture shown at or before its target, and the
-    // pictures after a skipped one are shown before the target.
-    if (skipping_ && skipBeforeNs_ > 0 && codec_ != Codec::Other && sawKeyframe_ && !countingB_ && !packed_ &&
-        !keyPacked_ && periodNs_ > 0) {
-        const std::uint64_t timeNs = keyDtsNs_ + (leadingB_ + skippedPictures_) * periodNs_;
-        if (timeNs + 3 * periodNs_ <= skipBeforeNs_) {
+    // count from the keyframe gives their times, exactly as the reader
+    // counts them: not in a packed bitstream (its times come from the
+    // chunks), not before the B-pictures shown before the keyframe are
+    // counted. A picture is of no use when the next one is shown at or
+    // before the target.
+    if (skipping_ && skipBeforeNs_ > 0 && skipPeriodNs_ > 0 && codec_ != Codec::Other && sawKeyframe_ &&
+        !countingB_ && !packed_ && !keyPacked_) {
+        const std::uint64_t nextNs = keyDtsNs_ + (leadingB_ + skippedPictures_ + 1) * skipPeriodNs_;
+        if (nextNs <= skipBeforeNs_) {
             ++skippedPictures_;
             return false;
         }

@@ -398,7 +398,7 @@ void GstReader::seekAndQueue(double seconds, std::uint64_t target, double durati
         position = 0;
     }
     if (chunks) {
-        chunks->skipBefore(target);
+        chunks->skipBefore(target, frameRate > 0.0 ? toNanoseconds(1.0 / frameRate) : 0);
     }
     seek(position);
     forgetPreviousTime(position);
