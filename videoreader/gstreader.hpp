@@ -8,10 +8,16 @@
 // A frame's time is the time its picture is shown at. For AVI streams whose
 // pictures the decoder reorders (MPEG-4 Part 2, H.264) the reader numbers
 // the pictures itself (chunktrack.hpp); for the rest it takes the stream time
-// of each buffer. A video stream without a decoder fails open with an
-// UnknownCodecException naming the codec; a stream read from its start that
-// ends far short of its duration, or on a decoder error, is said through
-// IReaderWarnings.
+// of each buffer. After a seek in such an AVI, the pictures shown well
+// before the target are dropped before their conversion to RGB.
+//
+// A file of parts played one after another (chained Ogg) cannot be sought
+// across its parts: it is positioned by reading it again from its start.
+// A positioning before the end of the video stream that finds no frame
+// throws SeekFailedException. A video stream without a decoder fails open
+// with an UnknownCodecException naming the codec; a stream read from its
+// start that ends far short of its duration, or on a decoder error, is said
+// through IReaderWarnings.
 
 #include <common/export.hpp>
 #include <videoreader/ivideoreader.hpp>

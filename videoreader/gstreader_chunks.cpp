@@ -15,6 +15,20 @@ using Weak = std::weak_ptr<ChunkTrack>;
 void deleteWeak(gpointer data, GClosure*) { delete static_cast<Weak*>(data); }
 void deleteWeakNotify(gpointer data) { delete static_cast<Weak*>(data); }
 
+// Where the next start code prefix (00 00 01) at or after `from` begins, or
+// `size`. memchr finds the 01 bytes: a chunk is scanned once per frame, and
+// byte by byte that shows in the frame rate.
+std::size_t nextStartCode(const std::uint8_t* data, std::size_t from, std::size_t size) {
+    for (std::size_t j = from + 2; j < size;) {
+        const void* one = std::memchr(data + j, 1, size - j);
+        if (one == nullptr) break;
+        j = static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - data);
+        if (data[j - 1] == 0 && data[j - 2] == 0) return j - 2;
+        ++j;
+    }
+    return size;
+}
+
 // The coding types of the coded VOPs of one MPEG-4 Part 2 chunk, in file
 // order (0 I, 1 P, 2 B, 3 S). A packed bitstream holds a P and a B VOP in one
 // chunk; a VOP a few bytes long is a not-coded placeholder and shows nothing
@@ -22,21 +36,17 @@ void deleteWeakNotify(gpointer data) { delete static_cast<Weak*>(data); }
 std::vector<int> vopTypes(const std::uint8_t* data, std::size_t size) {
     constexpr std::size_t kNotCodedMax = 8;
     std::vector<std::size_t> starts;
-    for (std::size_t i = 0; i + 4 < size; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB6) {
+    for (std::size_t i = nextStartCode(data, 0, size); i + 4 < size; i = nextStartCode(data, i, size)) {
+        if (data[i + 3] == 0xB6) {
             starts.push_back(i);
-            i += 3;
+            i += 4;
+        } else {
+            i += 1;
         }
     }
     std::vector<int> types;
     for (std::size_t n = 0; n < starts.size(); ++n) {
-        std::size_t end = size;
-        for (std::size_t j = starts[n] + 4; j + 2 < size; ++j) {
-            if (data[j] == 0 && data[j + 1] == 0 && data[j + 2] == 1) {
-                end = j;
-                break;
-            }
-        }
+        const std::size_t end = nextStartCode(data, starts[n] + 4, size);
         if (end - starts[n] - 4 <= kNotCodedMax) continue;
         types.push_back(data[starts[n] + 4] >> 6);
     }
