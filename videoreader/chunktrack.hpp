@@ -35,7 +35,7 @@
 
 namespace qsVideoReader {
 
-class ChunkTrack {
+class ChunkTrack : public std::enable_shared_from_this<ChunkTrack> {
 public:
     // Watches `pipeline` (a playbin) for its AVI demuxer and tracks the
     // video chunks of the file from then on.
@@ -47,13 +47,26 @@ public:
     // stream whose decoder may reorder pictures).
     bool numbered() const;
     // The display time, in nanoseconds, of the first picture the decoder
-    // delivers after the last start or flush; false before the keyframe
-    // passed. `periodNs` is one frame period.
+    // delivers after the last start or flush that is not skipped (see
+    // watchDecoded); false before the keyframe passed. `periodNs` is one frame period.
     bool anchor(std::uint64_t periodNs, std::uint64_t& timeNs) const;
     // In a packed MPEG-4 bitstream: the display time, in nanoseconds, of the
     // next picture the decoder delivers, taken from the list the chunks make
     // (see below); false when the stream is not packed or the list is empty.
     bool nextShown(std::uint64_t& timeNs);
+
+    // After a seek, the pictures shown well before the reader's target are
+    // of no use to it; converting them to RGB costs about as much as
+    // decoding them. `pad` carries the decoded pictures of the video stream
+    // played; from then on the first pictures after a flush that are shown
+    // before `timeNs` (see skipBefore) stop there, and anchor() counts them.
+    void watchDecoded(GstPad* pad);
+    // `periodNs` is the frame period the reader counts with; 0 for either:
+    // nothing is skipped.
+    void skipBefore(std::uint64_t timeNs, std::uint64_t periodNs);
+    // What the probe on that pad calls: false for a picture to skip.
+    bool decoded();
+    void decodedFlushed();
 
     // What the probes on the demuxer's video pad call; claimPad answers true
     // for the first video pad only.
@@ -96,6 +109,10 @@ private:
     bool shownRef_ = false;
     std::uint64_t nextBNs_ = 0;
     std::deque<std::uint64_t> shown_;
+    std::uint64_t skipBeforeNs_ = 0;
+    std::uint64_t skipPeriodNs_ = 0;
+    bool skipping_ = true;
+    std::uint64_t skippedPictures_ = 0;
     void show(std::uint64_t timeNs);
 };
 

@@ -8,10 +8,16 @@
 // A frame's time is the time its picture is shown at. For AVI streams whose
 // pictures the decoder reorders (MPEG-4 Part 2, H.264) the reader numbers
 // the pictures itself (chunktrack.hpp); for the rest it takes the stream time
-// of each buffer. A video stream without a decoder fails open with an
-// UnknownCodecException naming the codec; a stream read from its start that
-// ends far short of its duration, or on a decoder error, is said through
-// IReaderWarnings.
+// of each buffer. After a seek in such an AVI, the pictures shown well
+// before the target are dropped before their conversion to RGB.
+//
+// A file of parts played one after another (chained Ogg) cannot be sought
+// across its parts: it is positioned by reading it again from its start.
+// A positioning before the end of the video stream that finds no frame
+// throws SeekFailedException. A video stream without a decoder fails open
+// with an UnknownCodecException naming the codec; a stream read from its
+// start that ends far short of its duration, or on a decoder error, is said
+// through IReaderWarnings.
 
 #include <common/export.hpp>
 #include <videoreader/ivideoreader.hpp>
@@ -76,7 +82,12 @@ private:
         std::uint64_t timeNs = 0;
     };
 
+    void resetState();
     void createVideoElements();
+    // The bin playbin sends video to: a scaler and the RGB appsink.
+    std::shared_ptr<GstElement> makeVideoSink();
+    // Size and frame rate from the caps the appsink negotiated.
+    void readVideoCaps();
     void startPlayback();
     void shutdown();
     void dropChunkTrack();
@@ -90,6 +101,13 @@ private:
     std::uint64_t sampleTime(GstSample* sample);
     void forgetPreviousTime(std::uint64_t restartNs);
     void seek(std::uint64_t positionNs);
+    // Seeks near `seconds` (`targetNs` in nanoseconds) and queues the frame
+    // shown at it and the one after; `duration` in seconds, negative when
+    // unknown.
+    void seekAndQueue(double seconds, std::uint64_t targetNs, double duration);
+    // Opens the file again and reads from its start until the frame shown at
+    // `targetNs` and the one after it are queued.
+    void readFromNewPipeline(std::uint64_t targetNs);
     int currentStream(const char* property);
     std::u16string streamCodec(const char* indexProperty, const char* signal, const char* tag);
     // False when the sample is not a frame of the published size and layout
@@ -131,6 +149,9 @@ private:
     bool countingFromStart = false;
     std::uint64_t delivered = 0;
     std::vector<ReaderWarning> warnings;
+    // Streams the pipeline has started so far: more than one is a file of
+    // parts played one after the other.
+    std::uint64_t streamStarts = 0;
     bool havePrevious = false;
     std::uint64_t previousNs = 0;
     std::uint64_t restartNs = 0;

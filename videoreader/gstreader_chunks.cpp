@@ -15,6 +15,20 @@ using Weak = std::weak_ptr<ChunkTrack>;
 void deleteWeak(gpointer data, GClosure*) { delete static_cast<Weak*>(data); }
 void deleteWeakNotify(gpointer data) { delete static_cast<Weak*>(data); }
 
+// Where the next start code prefix (00 00 01) at or after `from` begins, or
+// `size`. memchr finds the 01 bytes: a chunk is scanned once per frame, and
+// byte by byte that shows in the frame rate.
+std::size_t nextStartCode(const std::uint8_t* data, std::size_t from, std::size_t size) {
+    for (std::size_t j = from + 2; j < size;) {
+        const void* one = std::memchr(data + j, 1, size - j);
+        if (one == nullptr) break;
+        j = static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - data);
+        if (data[j - 1] == 0 && data[j - 2] == 0) return j - 2;
+        ++j;
+    }
+    return size;
+}
+
 // The coding types of the coded VOPs of one MPEG-4 Part 2 chunk, in file
 // order (0 I, 1 P, 2 B, 3 S). A packed bitstream holds a P and a B VOP in one
 // chunk; a VOP a few bytes long is a not-coded placeholder and shows nothing
@@ -22,21 +36,17 @@ void deleteWeakNotify(gpointer data) { delete static_cast<Weak*>(data); }
 std::vector<int> vopTypes(const std::uint8_t* data, std::size_t size) {
     constexpr std::size_t kNotCodedMax = 8;
     std::vector<std::size_t> starts;
-    for (std::size_t i = 0; i + 4 < size; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB6) {
+    for (std::size_t i = nextStartCode(data, 0, size); i + 4 < size; i = nextStartCode(data, i, size)) {
+        if (data[i + 3] == 0xB6) {
             starts.push_back(i);
-            i += 3;
+            i += 4;
+        } else {
+            i += 1;
         }
     }
     std::vector<int> types;
     for (std::size_t n = 0; n < starts.size(); ++n) {
-        std::size_t end = size;
-        for (std::size_t j = starts[n] + 4; j + 2 < size; ++j) {
-            if (data[j] == 0 && data[j + 1] == 0 && data[j + 2] == 1) {
-                end = j;
-                break;
-            }
-        }
+        const std::size_t end = nextStartCode(data, starts[n] + 4, size);
         if (end - starts[n] - 4 <= kNotCodedMax) continue;
         types.push_back(data[starts[n] + 4] >> 6);
     }
@@ -152,6 +162,19 @@ GstPadProbeReturn onChunk(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+GstPadProbeReturn onDecoded(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto track = static_cast<Weak*>(data)->lock();
+    if (!track) return GST_PAD_PROBE_OK;
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        return track->decoded() ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+    }
+    if ((info->type & GST_PAD_PROBE_TYPE_EVENT_FLUSH) &&
+        GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP) {
+        track->decodedFlushed();
+    }
+    return GST_PAD_PROBE_OK;
+}
+
 void onPadAdded(GstElement*, GstPad* pad, gpointer data) {
     auto track = static_cast<Weak*>(data)->lock();
     if (!track) return;
@@ -204,6 +227,44 @@ void ChunkTrack::detach() {
 
 ChunkTrack::~ChunkTrack() { detach(); }
 
+void ChunkTrack::watchDecoded(GstPad* pad) {
+    gst_pad_add_probe(pad,
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                      onDecoded, new Weak(shared_from_this()), deleteWeakNotify);
+}
+
+void ChunkTrack::skipBefore(std::uint64_t timeNs, std::uint64_t periodNs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    skipBeforeNs_ = timeNs;
+    skipPeriodNs_ = periodNs;
+}
+
+bool ChunkTrack::decoded() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Only the first pictures after a flush are skipped, and only while the
+    // count from the keyframe gives their times, exactly as the reader
+    // counts them: not in a packed bitstream (its times come from the
+    // chunks), not before the B-pictures shown before the keyframe are
+    // counted. A picture is of no use when the next one is shown at or
+    // before the target.
+    if (skipping_ && skipBeforeNs_ > 0 && skipPeriodNs_ > 0 && codec_ != Codec::Other && sawKeyframe_ &&
+        !countingB_ && !packed_ && !keyPacked_) {
+        const std::uint64_t nextNs = keyDtsNs_ + (leadingB_ + skippedPictures_ + 1) * skipPeriodNs_;
+        if (nextNs <= skipBeforeNs_) {
+            ++skippedPictures_;
+            return false;
+        }
+    }
+    skipping_ = false;
+    return true;
+}
+
+void ChunkTrack::decodedFlushed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    skipping_ = true;
+    skippedPictures_ = 0;
+}
+
 bool ChunkTrack::claimPad() {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool first = !havePad_;
@@ -219,7 +280,7 @@ bool ChunkTrack::numbered() const {
 bool ChunkTrack::anchor(std::uint64_t periodNs, std::uint64_t& timeNs) const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!sawKeyframe_) return false;
-    timeNs = keyDtsNs_ + (keyPacked_ ? 0 : leadingB_) * periodNs;
+    timeNs = keyDtsNs_ + ((keyPacked_ ? 0 : leadingB_) + skippedPictures_) * periodNs;
     return true;
 }
 
@@ -363,6 +424,8 @@ bool ChunkTrack::nextShown(std::uint64_t& timeNs) {
 
 void ChunkTrack::flushed() {
     std::lock_guard<std::mutex> lock(mutex_);
+    skipping_ = true;
+    skippedPictures_ = 0;
     sawKeyframe_ = false;
     skipped_ = 0;
     countingB_ = false;

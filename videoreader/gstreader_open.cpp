@@ -16,8 +16,6 @@ namespace qsVideoReader {
 
 namespace {
 
-constexpr int CAPS_STRUCTURE_ATTEMPTS = 6;
-
 std::string toUtf8(const std::u16string& text) {
     if (text.empty()) {
         return std::string();
@@ -91,9 +89,7 @@ void GstReader::startPlayback() {
     }
 }
 
-void GstReader::createVideoElements() {
-    static const char* const fn = "createVideoElements";
-
+void GstReader::resetState() {
     // A reader opened a second time starts from a clean slate: the earlier
     // pipeline is stopped before it is released, and nothing learnt from the
     // earlier file survives.
@@ -113,9 +109,14 @@ void GstReader::createVideoElements() {
     missingVideoDecoder.clear();
     countingFromStart = false;
     delivered = 0;
+    streamStarts = 0;
+}
+
+void GstReader::createVideoElements() {
+    static const char* const fn = "createVideoElements";
+    resetState();
 
     auto uri = fileUri(toUtf8(fileName));
-
     auto playbin = gst::sinkElement(gst_element_factory_make("playbin", "qsxplaybin"));
     if (!playbin) {
         throw InitializationFailedException();
@@ -124,7 +125,48 @@ void GstReader::createVideoElements() {
     chunks = ChunkTrack::attach(pipeline.get());
     QS_GST_INFO(fn, "Playbin has been created");
 
-    // Held by us until playbin takes its own reference as its video sink.
+    auto videoSink = makeVideoSink();
+    g_object_set(pipeline.get(), "uri", uri.get(), nullptr);
+    g_object_set(pipeline.get(), "video-sink", videoSink.get(), nullptr);
+
+    // Audio and subtitles are decoded and discarded.
+    g_object_set(pipeline.get(), "audio-sink",
+                 gst_element_factory_make("fakesink", "qsxfakeaudiosink"), nullptr);
+    g_object_set(pipeline.get(), "text-sink",
+                 gst_element_factory_make("fakesink", "qsxfaketextsink"), nullptr);
+
+    // Without a clock frames come as fast as they are pulled, not in real time.
+    gst_pipeline_use_clock(GST_PIPELINE(pipeline.get()), nullptr);
+    QS_GST_INFO(fn, "playbin initialization has been completed");
+
+    const bool paused = gst::changeStateAndWait(pipeline.get(), GST_STATE_PAUSED);
+    // A video stream nothing here decodes is a failure, whatever else the
+    // file holds: without it the file would pass for one without video.
+    pipelineFailed();
+    if (!missingVideoDecoder.empty()) {
+        throw UnknownCodecException("No decoder for the video codec \"" + missingVideoDecoder + "\"");
+    }
+    if (!paused) {
+        throw UnexpectedException("Unable to initialize the video properties");
+    }
+    QS_GST_INFO(fn, "playbin successfully changed to paused");
+
+    if (hasVideo()) {
+        readVideoCaps();
+        if (chunks) {
+            GstPad* decoded = nullptr;
+            g_signal_emit_by_name(pipeline.get(), "get-video-pad", currentStream("current-video"), &decoded);
+            auto pad = gst::adoptPad(decoded);  // transfer full
+            if (pad) {
+                chunks->watchDecoded(pad.get());
+            }
+        }
+    }
+}
+
+std::shared_ptr<GstElement> GstReader::makeVideoSink() {
+    static const char* const fn = "createVideoElements";  // the log names the step of opening
+    // Held by us until the bin takes its own reference.
     auto sink = gst::sinkElement(gst_element_factory_make("appsink", "qsxvideoappsink"));
     if (!sink) {
         throw InitializationFailedException();
@@ -158,64 +200,26 @@ void GstReader::createVideoElements() {
     if (!gst_element_link(scaler.get(), appsink)) {
         throw InitializationFailedException();
     }
-    {
-        auto scalerSink = gst::adoptPad(gst_element_get_static_pad(scaler.get(), "sink"));
-        GstPad* ghost = gst_ghost_pad_new("sink", scalerSink.get());  // floating, taken by the bin
-        if (ghost == nullptr || !gst_element_add_pad(bin.get(), ghost)) {
-            throw InitializationFailedException();
-        }
+    auto scalerSink = gst::adoptPad(gst_element_get_static_pad(scaler.get(), "sink"));
+    GstPad* ghost = gst_ghost_pad_new("sink", scalerSink.get());  // floating, taken by the bin
+    if (ghost == nullptr || !gst_element_add_pad(bin.get(), ghost)) {
+        throw InitializationFailedException();
     }
-    scaler.reset();
-    sink.reset();  // the bin holds the appsink now
+    return bin;
+}
 
-    g_object_set(pipeline.get(), "uri", uri.get(), nullptr);
-    uri.reset();
-    g_object_set(pipeline.get(), "video-sink", bin.get(), nullptr);
-    bin.reset();
-
-    // Audio and subtitles are decoded and discarded.
-    g_object_set(pipeline.get(), "audio-sink",
-                 gst_element_factory_make("fakesink", "qsxfakeaudiosink"), nullptr);
-    g_object_set(pipeline.get(), "text-sink",
-                 gst_element_factory_make("fakesink", "qsxfaketextsink"), nullptr);
-
-    // Without a clock frames come as fast as they are pulled, not in real time.
-    gst_pipeline_use_clock(GST_PIPELINE(pipeline.get()), nullptr);
-    QS_GST_INFO(fn, "playbin initialization has been completed");
-
-    const bool paused = gst::changeStateAndWait(pipeline.get(), GST_STATE_PAUSED);
-    // A video stream nothing here decodes is a failure, whatever else the
-    // file holds: without it the file would pass for one without video.
-    pipelineFailed();
-    if (!missingVideoDecoder.empty()) {
-        throw UnknownCodecException("No decoder for the video codec \"" + missingVideoDecoder + "\"");
-    }
-    if (!paused) {
-        throw UnexpectedException("Unable to initialize the video properties");
-    }
-    QS_GST_INFO(fn, "playbin successfully changed to paused");
-
-    if (!hasVideo()) {
-        return;
-    }
-
+void GstReader::readVideoCaps() {
+    static const char* const fn = "createVideoElements";
     auto pad = gst::adoptPad(gst_element_get_static_pad(appsink, "sink"));
     if (!pad) {
         throw InitializationFailedException();
     }
     auto videoCaps = gst::adoptMiniObject(gst_pad_get_current_caps(pad.get()));
-    if (!videoCaps) {
+    if (!videoCaps || gst_caps_get_size(videoCaps.get()) == 0) {
         throw InitializationFailedException();
     }
     QS_GST_INFO(fn, "Obtain the videoCaps from the appsink");
-
-    GstStructure* structure = nullptr;  // transfer none: owned by the caps
-    for (int attempt = 0; attempt < CAPS_STRUCTURE_ATTEMPTS && structure == nullptr; ++attempt) {
-        structure = gst_caps_get_structure(videoCaps.get(), 0);
-    }
-    if (structure == nullptr) {
-        throw InitializationFailedException();
-    }
+    const GstStructure* structure = gst_caps_get_structure(videoCaps.get(), 0);  // owned by the caps
     QS_GST_INFO(fn, "Obtain the videoCapsStruct from the videoCaps");
 
     gint value = 0;
@@ -230,16 +234,13 @@ void GstReader::createVideoElements() {
     if (gst_structure_get_fraction(structure, "framerate", &num, &den) && den != 0) {
         frameRate = static_cast<double>(num) / static_cast<double>(den);
     }
-    videoCaps.reset();
     fixOutputSize();
 
-    frame = pixcapframekit::frameFactory(
-        static_cast<pixcapframekit::frametypes::FRAMETYPE>(0x1030000), static_cast<int>(width),
-        static_cast<int>(height));
+    frame = pixcapframekit::frameFactory(pixcapframekit::frametypes::FRAMETYPE_RGB8, static_cast<int>(width),
+                                         static_cast<int>(height));
     if (!frame) {
         throw InitializationFailedException();
     }
-    pad.reset();
 }
 
 void GstReader::fixOutputSize() {

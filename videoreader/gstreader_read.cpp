@@ -136,6 +136,8 @@ bool GstReader::pipelineFailed() {
             auto message = gst::adoptMiniObject(raw);
             if (GST_MESSAGE_TYPE(raw) == GST_MESSAGE_ERROR) {
                 streamFailed = true;
+            } else if (GST_MESSAGE_TYPE(raw) == GST_MESSAGE_STREAM_START) {
+                ++streamStarts;
             } else if (gst_is_missing_plugin_message(raw)) {
                 auto detail = gst::adoptString(gst_missing_plugin_message_get_installer_detail(raw));
                 if (detail && std::strstr(detail.get(), "|decoder-video/") != nullptr) {
@@ -329,6 +331,58 @@ void GstReader::seekToTime(double seconds) {
 
     const std::uint64_t target = toNanoseconds(seconds);
     const double duration = getDuration();
+    // A video stream shows a frame at every time before its end.
+    const bool withinStream = duration > 0.0 && target < toNanoseconds(duration) && hasVideo();
+    // A file made of parts one after the other (chained Ogg) plays through
+    // from its start, but a flushing seek cannot take GStreamer from one
+    // part to another: it fails, or the stream ends at once. Such a file is
+    // read again from a new pipeline up to the target instead.
+    pipelineFailed();  // counts the parts the stream has gone through so far
+    if (streamStarts <= 1) {
+        try {
+            seekAndQueue(seconds, target, duration);
+        } catch (const std::exception&) {
+            if (!withinStream) {
+                throw;
+            }
+            clearSamples();
+        }
+        pipelineFailed();
+        if (!samples.empty() || !withinStream) {
+            return;
+        }
+    }
+    readFromNewPipeline(target);
+    if (samples.empty()) {
+        // Nothing to deliver would pass for the end of the stream.
+        throw SeekFailedException();
+    }
+}
+
+void GstReader::readFromNewPipeline(std::uint64_t target) {
+    const std::uint64_t starts = streamStarts;
+    createVideoElements();
+    startPlayback();
+    // What was learnt about the file holds for the new pipeline too.
+    streamStarts = starts;
+    started = true;
+    countingFromStart = target == 0;
+    forgetPreviousTime(0);
+    Queued next;
+    while (pullTimed(next)) {
+        if (target < next.timeNs && !samples.empty()) {
+            samples.push_back(std::move(next));
+            return;
+        }
+        samples.clear();
+        samples.push_back(std::move(next));
+        if (target < samples.front().timeNs) {
+            return;  // the first frame is shown after the target: it is the one
+        }
+    }
+}
+
+void GstReader::seekAndQueue(double seconds, std::uint64_t target, double duration) {
     // Start three frame periods early: demuxers land on or before the asked
     // position only approximately, and the frame shown at the target may
     // start before it. Closer to the start than that the seek goes to the
@@ -342,6 +396,9 @@ void GstReader::seekToTime(double seconds) {
         position = toNanoseconds(backOff);
     } else if (frameRate > 0.0 && std::isfinite(backOff)) {
         position = 0;
+    }
+    if (chunks) {
+        chunks->skipBefore(target, frameRate > 0.0 ? toNanoseconds(1.0 / frameRate) : 0);
     }
     seek(position);
     forgetPreviousTime(position);
