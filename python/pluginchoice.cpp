@@ -3,8 +3,6 @@
 #include <common/exceptions/exceptions.hpp>
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -116,18 +114,7 @@ std::shared_ptr<mmhost::Plugin> loadPlugin(const std::string& plugin) {
 
 // Refuses a file that cannot be opened at all, with the system's reason.
 void requireReadable(const std::string& path) {
-    // Non-blocking, so that a FIFO without a writer does not hang the check.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    int reason = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-        struct stat status {};
-        if (::fstat(fd, &status) != 0) {
-            reason = errno;
-        } else if (S_ISDIR(status.st_mode)) {
-            reason = EISDIR;
-        }
-        ::close(fd);
-    }
+    const int reason = mmhost::unreadableReason(path);
     if (reason == 0) return;
     const std::string text = path + ": " + std::strerror(reason);
     if (reason == ENOENT || reason == ENOTDIR) throw KindError("FileNotFound", text);

@@ -4,9 +4,13 @@
 #include <platform/services/i18n/i18n.hpp>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <utility>
 
@@ -243,6 +247,21 @@ std::string extensionOf(const std::string& fileName) {
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return extension;
+}
+
+int unreadableReason(const std::string& path) {
+    // Non-blocking, so that a FIFO with no writer does not hang the check.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno;
+    int reason = 0;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        reason = errno;
+    } else if (S_ISDIR(status.st_mode)) {
+        reason = EISDIR;
+    }
+    ::close(fd);
+    return reason;
 }
 
 const std::vector<std::string>& knownReaderPlugins() {

@@ -206,6 +206,11 @@ private:
 // The lower-case extension of a file name without the dot ("" when none).
 MM_EXPORT std::string extensionOf(const std::string& fileName);
 
+// Why `path` cannot be read, as an errno value (EISDIR for a folder), or 0
+// when it can. A host asks before trying any plugin, so that a missing file
+// is refused with the system's reason rather than every plugin's refusal.
+MM_EXPORT int unreadableReason(const std::string& path);
+
 // Loads every library in `directory` whose name is one of `names` (e.g.
 // "gstplugin" for libgstplugin.so) and that loads as a reader plugin; those
 // that do not are skipped, their reason appended to `skipped` when given.

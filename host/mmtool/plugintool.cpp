@@ -1,10 +1,7 @@
 #include "plugintool.hpp"
 
-#include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace mmtool {
@@ -41,18 +38,7 @@ std::unique_ptr<mmhost::FlowConverter> loadFlowConverter() {
 }
 
 bool readable(const std::string& path) {
-    // Non-blocking, so that a FIFO with no writer does not hang the check.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    int reason = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-        struct stat status {};
-        if (::fstat(fd, &status) != 0) {
-            reason = errno;
-        } else if (S_ISDIR(status.st_mode)) {
-            reason = EISDIR;
-        }
-        ::close(fd);
-    }
+    const int reason = mmhost::unreadableReason(path);
     if (reason == 0) return true;
     std::fprintf(stderr, "mmtool: %s: %s\n", path.c_str(), std::strerror(reason));
     return false;
