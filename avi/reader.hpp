@@ -128,7 +128,6 @@ private:
     // Dropped frames (video entries of size 0) show the picture of the
     // entry named here; built on the first read of such a frame.
     std::vector<std::size_t> pictureEntry;
-    IndexSource pendingIndexSource = IndexSource::None;  // source of the entries being added
     std::uint64_t audioChunkIndex = 0;
     std::uint64_t audioChunkOffset = 0;
 };
