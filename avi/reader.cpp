@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <limits>
-#include <new>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,14 +27,6 @@ bool Reader::open(const std::string& name) {
 bool Reader::prepareFrames() {
     verifySupport();
     verifyIndex();
-    if (topDownFrames) {
-        const std::uint64_t row = getVideoHeight() ? storedFrameLength() / getVideoHeight() : 0;
-        rowBuffer.reset(new (std::nothrow) char[row ? row : 1]);
-        if (!rowBuffer) {
-            setError(errors::OUT_OF_MEMORY);
-            return false;
-        }
-    }
     if (hasVideoStream && videoIndex.empty() && hasAudioStream && audioIndex.empty()) {
         setError(errors::ALL_CHUNKS_MISSING);
         return false;
@@ -46,7 +37,6 @@ bool Reader::prepareFrames() {
 void Reader::close() {
     if (!stream.isOpen()) return;
     colormap.clear();
-    rowBuffer.reset();
     if (stream.close() != 0) setError(errors::FREAD_FAILED);
     videoFramesRead = 0;
 }

@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -100,9 +99,10 @@ private:
     std::size_t readRecord(std::uint64_t position, std::size_t length, std::vector<char>& storage);
     std::uint64_t storedFrameLength() const;  // bytes of an uncompressed frame that reads deliver
     // The stored bytes [0, take) of a top-down frame of `rows` rows of `row`
-    // bytes at `position`, read straight into their bottom-up places.
-    bool readRowsReversed(std::uint64_t position, char* buffer, std::uint64_t take, std::uint64_t row,
-                          std::uint64_t rows);
+    // bytes at `position`, read straight into their bottom-up places; the
+    // bytes [take, length) are zeros in theirs.
+    bool readRowsReversed(std::uint64_t position, char* buffer, std::uint64_t take, std::uint64_t length,
+                          std::uint64_t row, std::uint64_t rows);
     // The entry whose picture frame n shows: n itself unless n is a dropped
     // frame; SIZE_MAX when the stream holds no picture at all.
     std::size_t pictureOf(std::uint64_t n);
@@ -119,7 +119,6 @@ private:
     std::uint32_t streamListPos = 0;
     bool mustUseIndexFlag = false;
     bool topDownFrames = false;
-    std::unique_ptr<char[]> rowBuffer;
     std::vector<IndexEntry> audioIndex;
     std::vector<IndexEntry> videoIndex;
     // One mark per video entry: false for a frame a standard index flags as
@@ -128,7 +127,6 @@ private:
     // Dropped frames (video entries of size 0) show the picture of the
     // entry named here; built on the first read of such a frame.
     std::vector<std::size_t> pictureEntry;
-    IndexSource pendingIndexSource = IndexSource::None;  // source of the entries being added
     std::uint64_t audioChunkIndex = 0;
     std::uint64_t audioChunkOffset = 0;
 };

@@ -88,8 +88,8 @@ std::size_t Reader::pictureOf(std::uint64_t n) {
     return pictureEntry[static_cast<std::size_t>(n)];
 }
 
-bool Reader::readRowsReversed(std::uint64_t position, char* buffer, std::uint64_t take, std::uint64_t row,
-                            std::uint64_t rows) {
+bool Reader::readRowsReversed(std::uint64_t position, char* buffer, std::uint64_t take, std::uint64_t length,
+                              std::uint64_t row, std::uint64_t rows) {
     const int fd = stream.descriptor();
     if (fd < 0 || position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - take) return false;
     // Stored byte o of row o / row lands in the mirrored row; bytes past the
@@ -120,6 +120,13 @@ bool Reader::readRowsReversed(std::uint64_t position, char* buffer, std::uint64_
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         done += static_cast<std::uint64_t>(got);
+    }
+    // A short chunk is completed with zeros, in the places of its missing bytes.
+    for (std::uint64_t o = take; o < length;) {
+        char* dst = nullptr;
+        const std::uint64_t len = place(o, length, dst);
+        std::memset(dst, 0, static_cast<std::size_t>(len));
+        o += len;
     }
     return true;
 }
@@ -158,15 +165,9 @@ bool Reader::readFrameInto(char* buffer, long frame) {
     if (topDownFrames && !compressed && rows >= 2 && row != 0) {
         // One positioned read with the rows in reverse order, straight into
         // the caller's buffer: no second pass to turn the frame over.
-        if (!readRowsReversed(e.base + e.offset, buffer, take, row, rows)) {
+        if (!readRowsReversed(e.base + e.offset, buffer, take, length, row, rows)) {
             setError(errors::FREAD_FAILED);
             return false;
-        }
-        for (std::uint64_t o = take; o < length;) {
-            const std::uint64_t r = o / row;
-            const std::uint64_t len = r < rows ? std::min(row - o % row, length - o) : length - o;
-            std::memset(r < rows ? buffer + (rows - 1 - r) * row + o % row : buffer + o, 0, len);
-            o += len;
         }
     } else {
         // One positioned read straight into the caller's buffer.
@@ -229,15 +230,7 @@ void Reader::convertFrameToBottomUp(char* buffer) {
     if (row == 0) return;  // rows of no bytes: nothing to swap, however many
     char* top = buffer;
     char* bottom = buffer + (h - 1) * row;
-    for (std::uint64_t r = 0; r < h / 2; ++r, top += row, bottom -= row) {
-        if (rowBuffer) {
-            std::memcpy(rowBuffer.get(), top, row);
-            std::memcpy(top, bottom, row);
-            std::memcpy(bottom, rowBuffer.get(), row);
-        } else {
-            std::swap_ranges(top, top + row, bottom);
-        }
-    }
+    for (std::uint64_t r = 0; r < h / 2; ++r, top += row, bottom -= row) std::swap_ranges(top, top + row, bottom);
 }
 
 // ---- in-place conversions ----

@@ -89,17 +89,21 @@ void Reader::addIndexEntry(unsigned stream, const char* id, std::uint32_t offset
         setError(errors::INVALID_INDEX);
         return;
     }
+    // Entries of the first index that names a stream say where its index came from.
+    const IndexSource source = origin == EntryOrigin::Legacy     ? IndexSource::Legacy
+                               : origin == EntryOrigin::Standard ? IndexSource::OpenDML
+                                                                 : IndexSource::Scan;
     const IndexEntry entry{offset, size, base};
     if (video) {
         videoIndex.push_back(entry);
         videoKeyFrames.push_back(key);
         mainHeader.totalFrames = static_cast<std::uint32_t>(videoIndex.size());
         if (videoFrameSize == 0) videoFrameSize = size;
-        if (videoIndexSource == IndexSource::None) videoIndexSource = pendingIndexSource;
+        if (videoIndexSource == IndexSource::None) videoIndexSource = source;
     } else {
         audioIndex.push_back(entry);
         if (audioChunkSize == 0) audioChunkSize = size;
-        if (audioIndexSource == IndexSource::None) audioIndexSource = pendingIndexSource;
+        if (audioIndexSource == IndexSource::None) audioIndexSource = source;
     }
 }
 
@@ -125,7 +129,6 @@ void Reader::parseLegacyIndex() {
     // with the movi base kept when neither does.
     std::uint64_t base = moviPos;
     bool baseDecided = false;
-    pendingIndexSource = IndexSource::Legacy;
 
     const std::uint64_t entriesStart = static_cast<std::uint64_t>(idx1Pos) + 4;
     constexpr std::uint64_t kBlock = 4096;  // entries read at a time
@@ -161,7 +164,6 @@ void Reader::parseLegacyIndex() {
         }
         if (!status.code && whole < wanted) setError(errors::LEGACY_INDEX_PARSE_ERROR);
     }
-    pendingIndexSource = IndexSource::None;
 }
 
 // ---- OpenDML indexes ----
@@ -172,8 +174,6 @@ void Reader::parseStreamIndex(unsigned stream, const char* data, std::size_t len
     const aviindex_chunk h = readIndexHead(r);
     const std::size_t rest = r.remaining();
     const char* body = data + r.position();
-    const IndexSource saved = pendingIndexSource;
-    pendingIndexSource = IndexSource::OpenDML;
     switch (h.indexType) {
     case 0:
         if (depth >= kMaxIndexDepth)
@@ -185,7 +185,6 @@ void Reader::parseStreamIndex(unsigned stream, const char* data, std::size_t len
     case 0x80: setError(errors::UNSUPPORTED_INDEX_TYPE); break;
     default: setError(errors::INVALID_INDEX); break;
     }
-    pendingIndexSource = saved;
 }
 
 void Reader::parseOpenDMLSuperIndex(unsigned stream, const aviindex_chunk& head, const char* data,
@@ -271,7 +270,6 @@ void Reader::buildLegacyIndex(const char* chunkId) {
     const unsigned stream = streamNumberOfChunkId(chunkId, audioStreamIndex, videoStreamIndex);
     // Video chunks are tagged "db" or "dc" whatever the compression.
     const bool video = isVideoType(chunkId);
-    pendingIndexSource = IndexSource::Scan;
     std::uint64_t pos = moviPos + 4;
     while (pos < listEnd) {
         const bool pastStatedEnd = pos >= declaredEnd;
@@ -313,7 +311,6 @@ void Reader::buildLegacyIndex(const char* chunkId) {
         }
         pos = data + evenSize(size);
     }
-    pendingIndexSource = IndexSource::None;
 }
 
 }  // namespace detail

@@ -172,7 +172,7 @@ TEST_F(AviFrames, TopDownFramesAreDeliveredBottomUp) {
     f.readRGB24VideoFrame(buf.data());
     EXPECT_EQ(std::string(buf.data(), 12), s.frames[0].substr(12, 12));
     EXPECT_EQ(std::string(buf.data() + 12, 12), s.frames[0].substr(0, 12));
-    // also after openToGetInformation, which allocates no row buffer
+    // also after openToGetInformation
     File g;
     ASSERT_TRUE(g.openToGetInformation(save(s, "t24b.avi").c_str()));
     std::vector<char> again(g.getRGB24VideoFrameSize());
@@ -275,6 +275,15 @@ TEST_F(AviFrames, ChunksLargerOrSmallerThanThePicture) {
     g.readRGB24VideoFrame(exact.data(), 1);
     EXPECT_EQ(g.getErrorCode(), NO_ERROR);
     EXPECT_EQ(std::string(exact.data(), 6), t.frames[1].substr(0, 3) + t.frames[1].substr(4, 3));
+    // A short top-down chunk: its row turned over, the missing row zeros.
+    AviRecipe u = depth(4, -2, 8, 2);
+    u.frames[1] = "tiny";
+    File h;
+    ASSERT_TRUE(h.open(save(u, "u.avi").c_str(), "r"));
+    std::vector<char> flipped(h.getIndexedVideoFrameSize());
+    h.readIndexedVideoFrame(flipped.data(), 1);
+    EXPECT_EQ(h.getErrorCode(), NO_ERROR);
+    EXPECT_EQ(std::string(flipped.begin(), flipped.end()), std::string("\0\0\0\0tiny", 8));
 }
 
 TEST_F(AviFrames, MissingVideoIndexAndTruncatedData) {
