@@ -557,8 +557,6 @@ struct FrameIterator {
     bool done = false;
 };
 
-std::string fspath(const py::object& path) { return py::module_::import("os").attr("fspath")(path).cast<std::string>(); }
-
 }  // namespace
 
 void defineVideoReader(py::module_& m) {
