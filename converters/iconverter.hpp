@@ -13,9 +13,11 @@
 // Converters never throw; input they do not handle is answered with null.
 
 #include <common/export.hpp>
+#include <plugins/kit/interfaceversion.hpp>
 
 #include <boost/any.hpp>
 
+#include <new>
 #include <vector>
 
 namespace asyncioplugin {
@@ -64,7 +66,7 @@ using CreateConverterFn = int (*)(IConverter** out);
 
 // Defines createConverter (a new ConverterClass, 0 when there is no memory
 // or nowhere to store it) and pluginInterfaceVersion for a converter plugin;
-// use once per converter, after including plugins/kit/interfaceversion.hpp.
+// use once per converter.
 #define MM_CONVERTER_ENTRY_POINTS(ConverterClass)                                                        \
     MM_PLUGIN_INTERFACE_VERSION_ENTRY_POINT                                                              \
     extern "C" MM_EXPORT int createConverter(::asyncioplugin::interfaces::converter::IConverter** out) { \

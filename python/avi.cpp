@@ -5,6 +5,7 @@
 #include "module.hpp"
 
 #include <avi/avifile.hpp>
+#include <avi/bitmaprows.hpp>
 
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
@@ -36,8 +37,6 @@ PyObject* gAviError = nullptr;
 void check(const avi::File& file, const std::string& what) {
     if (file.getErrorCode() != avi::errors::NO_ERROR) raise(file, what);
 }
-
-std::string fspath(const py::object& path) { return py::module_::import("os").attr("fspath")(path).cast<std::string>(); }
 
 // The NumPy type of a stored PCM sample: 8-bit samples are unsigned, wider
 // ones signed; 24-bit samples widen to int32.
@@ -173,7 +172,7 @@ public:
             file_.setAudioInfo(rate, bits, channels, static_cast<unsigned>(chunkBytes_));
             check(file_, path);
         }
-        rowBytes_ = 3 * std::size_t(width) + (4 - (3 * std::size_t(width)) % 4) % 4;
+        rowBytes_ = static_cast<std::size_t>(avi::bitmapRowBytes(width, 24));
         stored_.assign(rowBytes_ * height, 0);
     }
 

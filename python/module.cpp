@@ -64,6 +64,8 @@ py::handle errorClass(const std::string& kind) {
 
 py::handle warningCategory() { return gWarning; }
 
+std::string fspath(const py::object& path) { return py::module_::import("os").attr("fspath")(path).cast<std::string>(); }
+
 void warn(const std::string& text) {
     if (PyErr_WarnEx(gWarning, text.c_str(), 2) != 0) throw py::error_already_set();
 }

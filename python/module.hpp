@@ -35,6 +35,9 @@ py::handle warningCategory();
 // filters turn it into an exception.
 void warn(const std::string& text);
 
+// A path-like object (str, bytes or os.PathLike) as a file name.
+std::string fspath(const py::object& path);
+
 void defineVideoReader(py::module_& m);
 void defineAvi(py::module_& m);
 

@@ -63,27 +63,42 @@ struct Delivered {
 
 constexpr const char kFrameCapsule[] = "multimedia.frame";
 
-// The array over a delivered frame's block; the capsule that is its base
-// owns the frame. Needs the interpreter lock.
-py::array arrayOf(BufferPtr buffer) {
+// The frame a device delivered; raises for a buffer without pixels.
+const video::VideoFrame& frameOf(const BufferPtr& buffer) {
     const video::VideoFrame* frame = mmhost::asFrame(buffer);
     if (frame == nullptr || frame->buffer == nullptr || frame->buffer->data == nullptr) {
         throw KindError("ReadFailed", "the device delivered a buffer that is no frame");
     }
-    const auto& block = *frame->buffer;
-    const py::dtype dtype = dtypeOf(block.dataType);
-    const auto sample = static_cast<std::uint64_t>(dtype.itemsize());
+    return *frame;
+}
+
+// The bytes a delivered block's dimensions take; raises when the block is
+// smaller than that, so nothing reads past its end.
+template <class Block>
+std::size_t pixelBytes(const Block& block) {
     std::uint64_t bytes = 0;
-    if (!multimedia::common::avbuffer::blockBytes(bytes, block.height, block.width, block.numChannels, sample) ||
+    if (!multimedia::common::avbuffer::blockBytes(bytes, block.height, block.width, block.numChannels,
+                                                  multimedia::common::avbuffer::sampleBytes(block.dataType)) ||
         bytes > block.sizeInBytes || bytes == 0) {
         throw KindError("ReadFailed", "the delivered frame is smaller than its dimensions");
     }
+    return static_cast<std::size_t>(bytes);
+}
+
+// The array over a delivered frame's block; the capsule that is its base
+// owns the frame. Needs the interpreter lock.
+py::array arrayOf(BufferPtr buffer) {
+    const video::VideoFrame& frame = frameOf(buffer);
+    const auto& block = *frame.buffer;
+    const py::dtype dtype = dtypeOf(block.dataType);
+    pixelBytes(block);
+    const auto sample = static_cast<std::uint64_t>(dtype.itemsize());
     const auto h = static_cast<py::ssize_t>(block.height), w = static_cast<py::ssize_t>(block.width),
                c = static_cast<py::ssize_t>(block.numChannels), s = static_cast<py::ssize_t>(sample);
     // Interleaved: row-major, the samples of a pixel side by side. Planar:
     // one column-major plane per channel, which is the Fortran order of the
     // same (height, width, channels) shape.
-    const std::vector<py::ssize_t> strides = frame->isRowMajorInterleaved
+    const std::vector<py::ssize_t> strides = frame.isRowMajorInterleaved
                                                  ? std::vector<py::ssize_t>{w * c * s, c * s, s}
                                                  : std::vector<py::ssize_t>{s, h * s, h * w * s};
     void* data = block.data;
@@ -116,6 +131,7 @@ public:
         }
         interleaved_ = layout == "interleaved";
         std::vector<PostedMessage> messages;
+        bool opened = false;
         {
             py::gil_scoped_release unlocked;
             requireReadable(path_);
@@ -126,7 +142,7 @@ public:
                 throw KindError("PluginNotLoaded", failure.what());
             }
             try {
-                success_ = device_->initialize(mmhost::toUtf16(path_));
+                opened = device_->initialize(mmhost::toUtf16(path_));
             } catch (const std::exception& failure) {
                 const KindError why = refusal(plugin_->name(), failure);
                 throw KindError(why.kind(), path_ + ": " + why.what());
@@ -134,7 +150,7 @@ public:
             messages = device_->messages().take();
         }
         deliverMessages(messages, path_);
-        if (!success_) throw KindError("ReadFailed", path_ + ": " + plugin_->name() + " could not open the file");
+        if (!opened) throw KindError("ReadFailed", path_ + ": " + plugin_->name() + " could not open the file");
         const auto& outputs = device_->properties();
         width_ = static_cast<long>(outputs.get<double>("Width").value_or(0));
         height_ = static_cast<long>(outputs.get<double>("Height").value_or(0));
@@ -294,12 +310,12 @@ public:
                         missing = index;
                         break;
                     }
-                    const auto& block = *mmhost::asFrame(delivered->buffer)->buffer;
-                    const std::size_t sample = multimedia::common::avbuffer::sampleBytes(block.dataType);
-                    const std::size_t bytes = block.height * block.width * block.numChannels * sample;
+                    const auto& block = *frameOf(delivered->buffer).buffer;
                     if (!out) {
                         py::gil_scoped_acquire locked;
                         const py::dtype type = dtypeOf(block.dataType);
+                        const std::size_t bytes = pixelBytes(block);
+                        const std::size_t sample = multimedia::common::avbuffer::sampleBytes(block.dataType);
                         const auto h = static_cast<py::ssize_t>(block.height),
                                    w = static_cast<py::ssize_t>(block.width),
                                    c = static_cast<py::ssize_t>(block.numChannels),
@@ -313,7 +329,7 @@ public:
                         base = static_cast<char*>(out->mutable_data());
                         frameBytes = bytes;
                         frameShape = {h, w, c};
-                    } else if (bytes != frameBytes || static_cast<py::ssize_t>(block.height) != frameShape[0] ||
+                    } else if (pixelBytes(block) != frameBytes || static_cast<py::ssize_t>(block.height) != frameShape[0] ||
                                static_cast<py::ssize_t>(block.width) != frameShape[1]) {
                         throw KindError("StreamFormatChanged",
                                         path_ + ": frame " + std::to_string(index) +
@@ -517,7 +533,6 @@ private:
     bool interleaved_ = true;
     std::shared_ptr<mmhost::Plugin> plugin_;
     std::unique_ptr<mmhost::Device> device_;
-    bool success_ = false;
     long width_ = 0, height_ = 0, channels_ = 0;
     double frameRate_ = 0.0;
     double duration_ = -1.0;
@@ -541,8 +556,6 @@ struct FrameIterator {
     long next = 0;
     bool done = false;
 };
-
-std::string fspath(const py::object& path) { return py::module_::import("os").attr("fspath")(path).cast<std::string>(); }
 
 }  // namespace
 

@@ -108,7 +108,6 @@ class PyAV:
         import av
         self.container = av.open(path)
         self.stream = self.container.streams.video[0]
-        self.path = path
 
     def frames(self):
         self.container.seek(0)

@@ -13,7 +13,6 @@ namespace mmcpu {
 
 struct CpuFeatures {
     // What the processor runs, whatever the environment says.
-    bool sse2 = false;
     bool ssse3 = false;
     bool avx2 = false;
     bool avx512vbmi = false;  // with AVX-512 F and BW
@@ -30,7 +29,6 @@ inline const CpuFeatures& cpuFeatures() {
     static const CpuFeatures features = [] {
         CpuFeatures f;
         __builtin_cpu_init();
-        f.sse2 = __builtin_cpu_supports("sse2");
         f.ssse3 = __builtin_cpu_supports("ssse3");
         f.avx2 = __builtin_cpu_supports("avx2");
         f.avx512vbmi = f.avx2 && __builtin_cpu_supports("avx512f") &&

@@ -2,7 +2,6 @@
 
 #include <converters/audio/databuffer.hpp>
 #include <converters/propertyvalues.hpp>
-#include <plugins/kit/interfaceversion.hpp>
 
 #include <cstring>
 #include <memory>

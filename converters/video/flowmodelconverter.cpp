@@ -3,7 +3,6 @@
 #include <converters/propertyvalues.hpp>
 #include <plugins/kit/videoframe.hpp>
 #include <common/avbuffer/avbuffer.hpp>
-#include <plugins/kit/interfaceversion.hpp>
 
 #include <cmath>
 #include <limits>

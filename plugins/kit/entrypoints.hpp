@@ -19,7 +19,6 @@ using CreatePluginInfoFn = multimedia::common::avfileio::IPluginInfo* (*)();
 inline constexpr char kCreateDeviceSymbol[] = "createDevice";
 inline constexpr char kCreatePluginInfoSymbol[] = "createPluginInfo";
 
-
 // A new Device holding `host`, written to `*device` as its IControl face.
 // Opens nothing. Answers false, creating nothing, when there is nowhere to
 // write the device.
