@@ -5,7 +5,6 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -75,31 +74,19 @@ KindError refusal(const std::string& plugin, const std::exception& failure) {
 // failure kind of the refusal of the first candidate when none accepts.
 std::shared_ptr<mmhost::Plugin> choosePlugin(const std::string& path) {
     const std::string extension = mmhost::extensionOf(path);
-    struct Candidate {
-        std::shared_ptr<mmhost::Plugin> plugin;
-        int priority;
-    };
-    std::vector<Candidate> candidates;
-    for (const auto& plugin : readerPlugins()) {
-        const mmhost::PluginSummary summary = mmhost::describe(*plugin);
-        const auto& formats = summary.readFormats;
-        if (std::find(formats.begin(), formats.end(), extension) != formats.end()) {
-            candidates.push_back({plugin, summary.priority});
-        }
-    }
+    const auto candidates = mmhost::pluginsReading(readerPlugins(), extension);
     if (candidates.empty()) {
         throw KindError("FileTypeNotSupported", path + ": no reader plugin reads \"" + extension + "\" files");
     }
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate& a, const Candidate& b) { return a.priority > b.priority; });
     std::optional<KindError> first;
     std::string reasons;
-    for (const Candidate& candidate : candidates) {
+    const std::u16string wideName = mmhost::toUtf16(path);
+    for (const auto& plugin : candidates) {
         try {
-            candidate.plugin->createPluginInfo()->validateReadFile(mmhost::toUtf16(path));
-            return candidate.plugin;
+            plugin->createPluginInfo()->validateReadFile(wideName);
+            return plugin;
         } catch (const std::exception& failure) {
-            KindError why = refusal(candidate.plugin->name(), failure);
+            KindError why = refusal(plugin->name(), failure);
             reasons += (reasons.empty() ? "" : "; ") + std::string(why.what());
             if (!first) first = why;
         }
@@ -134,6 +121,5 @@ void deliverMessages(const std::vector<PostedMessage>& messages, const std::stri
         }
     }
 }
-
 
 }  // namespace mmpython

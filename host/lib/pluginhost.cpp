@@ -283,9 +283,8 @@ std::vector<std::shared_ptr<Plugin>> loadPlugins(const std::string& directory, c
     return plugins;
 }
 
-std::shared_ptr<Plugin> choosePlugin(const std::vector<std::shared_ptr<Plugin>>& plugins, const std::string& fileName,
-                                     std::vector<std::string>* rejections) {
-    const std::string extension = extensionOf(fileName);
+std::vector<std::shared_ptr<Plugin>> pluginsReading(const std::vector<std::shared_ptr<Plugin>>& plugins,
+                                                    const std::string& extension, std::vector<std::string>* rejections) {
     struct Candidate {
         std::shared_ptr<Plugin> plugin;
         int priority;
@@ -301,15 +300,23 @@ std::shared_ptr<Plugin> choosePlugin(const std::vector<std::shared_ptr<Plugin>>&
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& a, const Candidate& b) { return a.priority > b.priority; });
+    std::vector<std::shared_ptr<Plugin>> ordered;
+    ordered.reserve(candidates.size());
+    for (Candidate& candidate : candidates) ordered.push_back(std::move(candidate.plugin));
+    return ordered;
+}
+
+std::shared_ptr<Plugin> choosePlugin(const std::vector<std::shared_ptr<Plugin>>& plugins, const std::string& fileName,
+                                     std::vector<std::string>* rejections) {
+    const std::string extension = extensionOf(fileName);
+    const auto candidates = pluginsReading(plugins, extension, rejections);
     const std::u16string wideName = toUtf16(fileName);
-    for (const Candidate& candidate : candidates) {
+    for (const auto& plugin : candidates) {
         try {
-            candidate.plugin->createPluginInfo()->validateReadFile(wideName);
-            return candidate.plugin;
+            plugin->createPluginInfo()->validateReadFile(wideName);
+            return plugin;
         } catch (const std::exception& failure) {
-            if (rejections != nullptr) {
-                rejections->push_back(candidate.plugin->name() + ": " + describeFailure(failure));
-            }
+            if (rejections != nullptr) rejections->push_back(plugin->name() + ": " + describeFailure(failure));
         }
     }
     if (candidates.empty() && rejections != nullptr) {

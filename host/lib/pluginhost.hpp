@@ -221,6 +221,13 @@ MM_EXPORT std::vector<std::shared_ptr<Plugin>> loadPlugins(const std::string& di
 // The reader plugins this project builds, by name.
 MM_EXPORT const std::vector<std::string>& knownReaderPlugins();
 
+// The plugins that list `extension` among their read formats, highest
+// priority first (ties keep their order). A plugin that cannot describe
+// itself is left out, its reason appended to `rejections` when given.
+MM_EXPORT std::vector<std::shared_ptr<Plugin>> pluginsReading(const std::vector<std::shared_ptr<Plugin>>& plugins,
+                                                              const std::string& extension,
+                                                              std::vector<std::string>* rejections = nullptr);
+
 // The plugin to read `fileName`: among the plugins that list its extension,
 // highest priority first, the first whose validateReadFile accepts the file.
 // Null when none does; `rejections` then says why each candidate refused.
