@@ -138,9 +138,6 @@ private:
     // The look-ahead pull after the last copied frame failed: the next
     // readFrame reports the failure.
     bool nextPullFailed = false;
-    // The time of the sample pulled last since the last positioning, which
-    // the next one must not fall behind; `restartNs` stands in before the
-    // first one.
     // The pipeline said a decoder for the video stream is missing: its
     // description (the codec's name).
     std::string missingVideoDecoder;
@@ -152,6 +149,9 @@ private:
     // Streams the pipeline has started so far: more than one is a file of
     // parts played one after the other.
     std::uint64_t streamStarts = 0;
+    // The time of the sample pulled last since the last positioning, which
+    // the next one must not fall behind; `restartNs` stands in before the
+    // first one.
     bool havePrevious = false;
     std::uint64_t previousNs = 0;
     std::uint64_t restartNs = 0;

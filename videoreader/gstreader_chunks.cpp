@@ -35,20 +35,22 @@ std::size_t nextStartCode(const std::uint8_t* data, std::size_t from, std::size_
 // new, so it is left out.
 std::vector<int> vopTypes(const std::uint8_t* data, std::size_t size) {
     constexpr std::size_t kNotCodedMax = 8;
-    std::vector<std::size_t> starts;
-    for (std::size_t i = nextStartCode(data, 0, size); i + 4 < size; i = nextStartCode(data, i, size)) {
-        if (data[i + 3] == 0xB6) {
-            starts.push_back(i);
-            i += 4;
-        } else {
-            i += 1;
-        }
-    }
     std::vector<int> types;
-    for (std::size_t n = 0; n < starts.size(); ++n) {
-        const std::size_t end = nextStartCode(data, starts[n] + 4, size);
-        if (end - starts[n] - 4 <= kNotCodedMax) continue;
-        types.push_back(data[starts[n] + 4] >> 6);
+    // One pass over the chunk: the next start code (or the chunk's end) is
+    // where the VOP before it ends.
+    std::size_t vop = size;  // the VOP whose end is sought, if any
+    for (std::size_t i = nextStartCode(data, 0, size);;) {
+        if (vop < size) {
+            if (i - vop - 4 > kNotCodedMax) types.push_back(data[vop + 4] >> 6);
+            vop = size;
+        }
+        if (i + 4 >= size) break;
+        if (data[i + 3] == 0xB6) {
+            vop = i;
+            i = nextStartCode(data, i + 4, size);
+        } else {
+            i = nextStartCode(data, i + 1, size);
+        }
     }
     return types;
 }

@@ -153,13 +153,11 @@ void GstReader::createVideoElements() {
 
     if (hasVideo()) {
         readVideoCaps();
-        if (chunks) {
-            GstPad* decoded = nullptr;
-            g_signal_emit_by_name(pipeline.get(), "get-video-pad", currentStream("current-video"), &decoded);
-            auto pad = gst::adoptPad(decoded);  // transfer full
-            if (pad) {
-                chunks->watchDecoded(pad.get());
-            }
+        GstPad* decoded = nullptr;
+        g_signal_emit_by_name(pipeline.get(), "get-video-pad", currentStream("current-video"), &decoded);
+        auto pad = gst::adoptPad(decoded);  // transfer full
+        if (pad) {
+            chunks->watchDecoded(pad.get());
         }
     }
 }

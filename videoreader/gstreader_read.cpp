@@ -44,6 +44,13 @@ std::uint64_t toNanoseconds(double seconds) {
     return static_cast<std::uint64_t>(ns);
 }
 
+// One frame period in nanoseconds, 0 without a frame rate. The period the
+// reader counts pictures with and the one it has the chunk track skip them
+// with must be the same number.
+std::uint64_t framePeriodNs(double frameRate) {
+    return frameRate > 0.0 ? toNanoseconds(1.0 / frameRate) : 0;
+}
+
 // A sample's buffer mapped as a video frame of its caps; unmapped when gone.
 class FrameMapping {
 public:
@@ -230,10 +237,8 @@ void GstReader::forgetPreviousTime(std::uint64_t restart) {
 
 std::uint64_t GstReader::sampleTime(GstSample* sample) {
     GstBuffer* buffer = gst_sample_get_buffer(sample);  // transfer none
-    std::uint64_t period = 0;
-    if (frameRate > 0.0) {
-        period = toNanoseconds(1.0 / frameRate);
-    } else if (buffer != nullptr && GST_BUFFER_DURATION_IS_VALID(buffer)) {
+    std::uint64_t period = framePeriodNs(frameRate);
+    if (period == 0 && buffer != nullptr && GST_BUFFER_DURATION_IS_VALID(buffer)) {
         period = GST_BUFFER_DURATION(buffer);
     }
     if (chunks && chunks->numbered()) {
@@ -398,7 +403,7 @@ void GstReader::seekAndQueue(double seconds, std::uint64_t target, double durati
         position = 0;
     }
     if (chunks) {
-        chunks->skipBefore(target, frameRate > 0.0 ? toNanoseconds(1.0 / frameRate) : 0);
+        chunks->skipBefore(target, framePeriodNs(frameRate));
     }
     seek(position);
     forgetPreviousTime(position);

@@ -7,6 +7,7 @@
 
 #include "reader.hpp"
 
+#include <support/avibuilder.hpp>
 #include <support/files.hpp>
 
 #include <gtest/gtest.h>
@@ -179,12 +180,6 @@ TEST_F(AviStreams, AStreamEndingFarShortOfItsDurationIsReported) {
     // bytes: the decoder finds nothing in them and the stream ends early.
     const std::string whole = ffmpegAvi("xvid.avi", kKinds[0].arguments);
     std::string data = testsupport::readFile(whole);
-    const auto le32 = [&data](std::size_t at) {
-        return static_cast<std::size_t>(static_cast<unsigned char>(data[at])) |
-               static_cast<std::size_t>(static_cast<unsigned char>(data[at + 1])) << 8 |
-               static_cast<std::size_t>(static_cast<unsigned char>(data[at + 2])) << 16 |
-               static_cast<std::size_t>(static_cast<unsigned char>(data[at + 3])) << 24;
-    };
     int chunk = 0;
     for (std::size_t at = data.find("movi") + 4; at + 8 <= data.size();) {
         const std::string id = data.substr(at, 4);
@@ -193,7 +188,7 @@ TEST_F(AviStreams, AStreamEndingFarShortOfItsDurationIsReported) {
             at += 12;
             continue;
         }
-        const std::size_t size = le32(at + 4);
+        const std::size_t size = avitest::get32(data, at + 4);
         if (id == "00dc" && chunk++ >= 30) data.replace(at + 8, size, std::string(size, '\0'));
         at += 8 + size + (size & 1);
     }
