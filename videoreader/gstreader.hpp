@@ -32,6 +32,8 @@
 
 typedef struct _GstElement GstElement;
 typedef struct _GstSample GstSample;
+typedef struct _GstBuffer GstBuffer;
+typedef struct _GstVideoInfo GstVideoInfo;
 
 namespace pixcapframekit {
 class IFrame;
@@ -113,6 +115,8 @@ private:
     // False when the sample is not a frame of the published size and layout
     // (nothing is copied then).
     bool copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void* destination);
+    // The same for a picture of planar Y'CbCr: converted to RGB on the way.
+    bool convertYuv(const GstVideoInfo& info, GstBuffer* buffer, bool rowMajorInterleaved, void* destination);
     void fixOutputSize();
     bool pipelineFailed();
     // At the end of a stream read from its start: says when it delivered far
@@ -129,6 +133,9 @@ private:
     GstElement* appsink = nullptr;
     std::unique_ptr<pixcapframekit::IFrame> frame;
     std::deque<Queued> samples;
+    // Packed RGB of a converted picture on its way into the frame object's
+    // layout.
+    std::vector<std::uint8_t> packedScratch;
     bool started = false;
     double currentTime = 0.0;
     bool endOfStream = false;

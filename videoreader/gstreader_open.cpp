@@ -36,6 +36,19 @@ std::shared_ptr<gchar> fileUri(const std::string& utf8Name) {
     return gst::adoptString(g_filename_to_uri(absolute.get(), nullptr, nullptr));
 }
 
+// What the appsink takes: packed RGB, or the planar 8-bit Y'CbCr most
+// decoders put out, which the reader converts itself (yuvtorgb.hpp) instead
+// of a conversion element in the pipeline. The planar formats come first so
+// that a decoder's own pictures pass through unconverted. With a size the
+// caps are fixed to it.
+std::string sinkCaps(std::size_t width, std::size_t height) {
+    std::string caps = "video/x-raw, format = {I420, YV12, Y42B, Y444, RGB}";
+    if (width > 0 && height > 0) {
+        caps += ", width = (int) " + std::to_string(width) + ", height = (int) " + std::to_string(height);
+    }
+    return caps;
+}
+
 }  // namespace
 
 GstReader::GstReader() {
@@ -172,7 +185,7 @@ std::shared_ptr<GstElement> GstReader::makeVideoSink() {
     appsink = sink.get();
     GstAppSink* app = GST_APP_SINK(appsink);
 
-    auto caps = gst::adoptMiniObject(gst_caps_from_string("video/x-raw, format = {RGB}"));
+    auto caps = gst::adoptMiniObject(gst_caps_from_string(sinkCaps(0, 0).c_str()));
     gst_app_sink_set_caps(app, caps.get());
     QS_GST_INFO(fn, "RGB caps set on the Appsink");
 
@@ -246,9 +259,7 @@ void GstReader::fixOutputSize() {
         height > static_cast<std::size_t>(G_MAXINT)) {
         return;
     }
-    auto caps = gst::adoptMiniObject(gst_caps_new_simple(
-        "video/x-raw", "format", G_TYPE_STRING, "RGB", "width", G_TYPE_INT, static_cast<gint>(width),
-        "height", G_TYPE_INT, static_cast<gint>(height), nullptr));
+    auto caps = gst::adoptMiniObject(gst_caps_from_string(sinkCaps(width, height).c_str()));
     // The pixel aspect ratio stays open: a part of another shape then fills
     // the whole frame (with pixels of another aspect) instead of being
     // framed by borders, whichever scaler of the pipeline takes it on.

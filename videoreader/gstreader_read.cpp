@@ -4,6 +4,7 @@
 
 #include <videoreader/chunktrack.hpp>
 #include <videoreader/gsthandles.hpp>
+#include <videoreader/yuvtorgb.hpp>
 
 #include <platform/services/framekit/framekit.hpp>
 
@@ -67,6 +68,7 @@ public:
     FrameMapping& operator=(const FrameMapping&) = delete;
 
     bool mapped() const { return mapped_; }
+    const GstVideoFrame& frame() const { return frame_; }
     const std::uint8_t* data() const {
         return static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame_, 0));
     }
@@ -98,6 +100,23 @@ private:
     GstMapInfo info_{};
     bool mapped_ = false;
 };
+
+// Three 8-bit planes of Y'CbCr, each sample a byte of its own: what
+// yuvToRgb24 reads.
+bool isPlanarYuv8(const GstVideoInfo& info) {
+    const GstVideoFormatInfo* format = info.finfo;
+    if (format == nullptr || !GST_VIDEO_FORMAT_INFO_IS_YUV(format) || GST_VIDEO_FORMAT_INFO_N_COMPONENTS(format) != 3) {
+        return false;
+    }
+    for (guint c = 0; c < 3; ++c) {
+        if (GST_VIDEO_FORMAT_INFO_DEPTH(format, c) != 8 || GST_VIDEO_FORMAT_INFO_PSTRIDE(format, c) != 1 ||
+            GST_VIDEO_FORMAT_INFO_W_SUB(format, c) > 2 || GST_VIDEO_FORMAT_INFO_H_SUB(format, c) > 2) {
+            return false;
+        }
+    }
+    return GST_VIDEO_FORMAT_INFO_PLANE(format, 0) != GST_VIDEO_FORMAT_INFO_PLANE(format, 1) &&
+           GST_VIDEO_FORMAT_INFO_PLANE(format, 1) != GST_VIDEO_FORMAT_INFO_PLANE(format, 2);
+}
 
 }  // namespace
 
@@ -450,6 +469,46 @@ void GstReader::seekAndQueue(double seconds, std::uint64_t target, double durati
     }
 }
 
+bool GstReader::convertYuv(const GstVideoInfo& info, GstBuffer* buffer, bool rowMajorInterleaved,
+                           void* destination) {
+    FrameMapping map(info, buffer);
+    if (!map.mapped()) {
+        throw UnexpectedException("Unable to get map from buffer");
+    }
+    const GstVideoFrame& yuv = map.frame();
+    const GstVideoFormatInfo* format = info.finfo;
+    YuvPlanes planes;
+    planes.y = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(&yuv, GST_VIDEO_COMP_Y));
+    planes.u = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(&yuv, GST_VIDEO_COMP_U));
+    planes.v = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(&yuv, GST_VIDEO_COMP_V));
+    planes.yStride = static_cast<std::size_t>(GST_VIDEO_FRAME_COMP_STRIDE(&yuv, GST_VIDEO_COMP_Y));
+    planes.uStride = static_cast<std::size_t>(GST_VIDEO_FRAME_COMP_STRIDE(&yuv, GST_VIDEO_COMP_U));
+    planes.vStride = static_cast<std::size_t>(GST_VIDEO_FRAME_COMP_STRIDE(&yuv, GST_VIDEO_COMP_V));
+    planes.shiftX = GST_VIDEO_FORMAT_INFO_W_SUB(format, GST_VIDEO_COMP_U);
+    planes.shiftY = GST_VIDEO_FORMAT_INFO_H_SUB(format, GST_VIDEO_COMP_U);
+
+    // The stream's own matrix and range; pictures that say nothing are
+    // BT.601 (GStreamer fills in BT.709 for HD sizes itself).
+    gdouble kr = 0.299;
+    gdouble kb = 0.114;
+    if (!gst_video_color_matrix_get_Kr_Kb(info.colorimetry.matrix, &kr, &kb)) {
+        kr = 0.299;
+        kb = 0.114;
+    }
+    const YuvToRgbMatrix matrix = yuvToRgbMatrix(kr, kb, info.colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255);
+
+    const std::size_t rowLength = width * 3;
+    if (rowMajorInterleaved) {
+        yuvToRgb24(planes, matrix, width, height, static_cast<std::uint8_t*>(destination), rowLength);
+        return true;
+    }
+    // The frame object turns packed rows into its own layout.
+    packedScratch.resize(rowLength * height);
+    yuvToRgb24(planes, matrix, width, height, packedScratch.data(), rowLength);
+    frame->copy(std::vector<void*>{destination}, packedScratch.data(), false);
+    return true;
+}
+
 bool GstReader::copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void* destination) {
     static const char* const fn = "copyBitmapData";
     GstBuffer* buffer = gst_sample_get_buffer(sample);  // transfer none
@@ -464,8 +523,9 @@ bool GstReader::copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void
     GstCaps* caps = gst_sample_get_caps(sample);  // transfer none
     GstVideoInfo info;
     gst_video_info_init(&info);
-    if (caps == nullptr || !gst_video_info_from_caps(&info, caps) ||
-        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_RGB ||
+    const bool known = caps != nullptr && gst_video_info_from_caps(&info, caps);
+    const bool planarYuv = known && isPlanarYuv8(info);
+    if (!known || (!planarYuv && GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_RGB) ||
         static_cast<std::size_t>(GST_VIDEO_INFO_WIDTH(&info)) != width ||
         static_cast<std::size_t>(GST_VIDEO_INFO_HEIGHT(&info)) != height) {
         QS_GST_WARNING(fn, "Received a frame of %dx%d instead of %lux%lu!",
@@ -475,6 +535,9 @@ bool GstReader::copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void
     }
 
     const std::vector<void*> destinations{destination};
+    if (planarYuv) {
+        return convertYuv(info, buffer, rowMajorInterleaved, destination);
+    }
     const std::size_t frameSize = frame->getFrameSize();
     const std::size_t bufferSize = gst_buffer_get_size(buffer);
     if (bufferSize == frameSize) {

@@ -62,9 +62,14 @@ struct Decoded {
     std::vector<DecodedFrame> frames;
 };
 
-// Every frame of the file through decodebin ! videoconvert ! RGB appsink;
-// with a width and height, scaled to that size (the whole picture, no borders).
+// Every frame of the file as the decoder puts it out, its planar Y'CbCr
+// turned into RGB in real numbers; with a width and height, converted and
+// scaled to that size by GStreamer (the whole picture, no borders).
 Decoded decodeReference(const std::string& path, int width = 0, int height = 0);
+
+// Two pictures of the same size whose samples differ by at most 1: the
+// reader's fixed-point conversion against the real-valued one.
+bool samePicture(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
 
 // Peak signal-to-noise ratio of two frames of 8-bit samples, in dB
 // (infinite when they are equal).

@@ -240,6 +240,28 @@ TEST(MmtoolFramesPpm, ThePlainCpuPathsGiveTheSameImages) {
     }
 }
 
+// The same for the GStreamer reader's own Y'CbCr conversion, on each planar
+// chroma layout at an odd size (a tail after the vector blocks, a last
+// chroma row and column half used).
+TEST(MmtoolFramesPpm, ThePlainCpuPathConvertsYuvLikeTheSimdOne) {
+    const testsupport::TempDir folder;
+    for (const std::string format : {"I420", "Y42B", "Y444"}) {
+        const std::string path = folder.file(format + ".mkv");
+        testsupport::run("gst-launch-1.0 -q videotestsrc num-buffers=2 pattern=smpte ! video/x-raw,format=" + format +
+                         ",width=99,height=37 ! jpegenc ! matroskamux ! filesink location='" + path + "'");
+        const std::string simd = folder.file("simd" + format);
+        const std::string plain = folder.file("plain" + format);
+        const std::string args = "frames --plugin gstplugin --ppm '";
+        ASSERT_EQ(mmtool(args + simd + "' '" + path + "'").status, 0) << format;
+        ASSERT_EQ(mmtool(args + plain + "' '" + path + "'", "/", "MM_FORCE_PLAIN_CPU=1").status, 0) << format;
+        for (const char* name : {"/frame000000.ppm", "/frame000001.ppm"}) {
+            const std::string image = readFile(simd + name);
+            EXPECT_GT(image.size(), 99u * 37u * 3u) << format << name;
+            EXPECT_TRUE(image == readFile(plain + name)) << format << name;
+        }
+    }
+}
+
 // Grey Motion JPEG 2000 (64x48, 3 frames of a gradient) in GRAY8 or GRAY16_LE; "" without the encoder.
 std::string greyMj2(const testsupport::TempDir& folder, const std::string& format) {
     const std::string path = folder.file(format + ".mj2");
