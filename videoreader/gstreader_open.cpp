@@ -11,6 +11,7 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/pbutils/pbutils.h>
+#include <gst/video/video.h>
 
 namespace qsVideoReader {
 
@@ -47,6 +48,15 @@ std::string sinkCaps(std::size_t width, std::size_t height) {
         caps += ", width = (int) " + std::to_string(width) + ", height = (int) " + std::to_string(height);
     }
     return caps;
+}
+
+GstPadProbeReturn acceptVideoMeta(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+    if (query != nullptr && GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION &&
+        !gst_query_find_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr)) {
+        gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+    }
+    return GST_PAD_PROBE_OK;
 }
 
 }  // namespace
@@ -188,6 +198,14 @@ std::shared_ptr<GstElement> GstReader::makeVideoSink() {
     auto caps = gst::adoptMiniObject(gst_caps_from_string(sinkCaps(0, 0).c_str()));
     gst_app_sink_set_caps(app, caps.get());
     QS_GST_INFO(fn, "RGB caps set on the Appsink");
+
+    // The reader maps every picture by its video meta (strides and plane
+    // offsets), so a decoder may hand over its own padded pictures instead of
+    // copying each into a tightly packed buffer.
+    auto sinkPad = gst::adoptPad(gst_element_get_static_pad(appsink, "sink"));
+    if (sinkPad) {
+        gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, acceptVideoMeta, nullptr, nullptr);
+    }
 
     // One buffer and no dropping: the streaming thread waits for each pull,
     // so decoding runs at most one frame ahead and never skips one.
