@@ -471,6 +471,14 @@ void GstReader::seekAndQueue(double seconds, std::uint64_t target, double durati
 
 bool GstReader::convertYuv(const GstVideoInfo& info, GstBuffer* buffer, bool rowMajorInterleaved,
                            void* destination) {
+    // A buffer too short for the planes its caps describe is no frame: it is
+    // consumed as a failed read, never read beyond its end.
+    if (gst_buffer_get_video_meta(buffer) == nullptr && gst_buffer_get_size(buffer) < GST_VIDEO_INFO_SIZE(&info)) {
+        QS_GST_WARNING("copyBitmapData", "Received a buffer of size %lu that does not hold a %lux%lu picture!",
+                       static_cast<unsigned long>(gst_buffer_get_size(buffer)), static_cast<unsigned long>(width),
+                       static_cast<unsigned long>(height));
+        return false;
+    }
     FrameMapping map(info, buffer);
     if (!map.mapped()) {
         throw UnexpectedException("Unable to get map from buffer");
