@@ -1,8 +1,10 @@
 #pragma once
 // The GStreamer back end of the video reader: a playbin pipeline whose video
-// goes to an appsink delivering packed RGB frames, read one by one into
-// caller memory in row-major interleaved or the frame library's default
-// layout. GStreamer types stay opaque here so that users of this header need
+// goes to an appsink, read one by one into caller memory as RGB, in row-major
+// interleaved or the frame library's default layout. The appsink takes the
+// decoder's planar Y'CbCr pictures as they are (with their row padding) and
+// the reader converts each picture it delivers (yuvtorgb.hpp); anything else
+// arrives converted to packed RGB by the pipeline. GStreamer types stay opaque here so that users of this header need
 // nothing but the reader interface.
 //
 // A frame's time is the time its picture is shown at. For AVI streams whose
@@ -86,7 +88,7 @@ private:
 
     void resetState();
     void createVideoElements();
-    // The bin playbin sends video to: a scaler and the RGB appsink.
+    // The bin playbin sends video to: a scaler and the appsink.
     std::shared_ptr<GstElement> makeVideoSink();
     // Size and frame rate from the caps the appsink negotiated.
     void readVideoCaps();
