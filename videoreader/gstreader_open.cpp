@@ -50,6 +50,21 @@ std::string sinkCaps(std::size_t width, std::size_t height) {
     return caps;
 }
 
+// Clears one of playbin's "flags" by its name.
+void clearPlaybinFlag(GstElement* playbin, const char* nick) {
+    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(playbin), "flags");
+    if (spec == nullptr || !G_IS_PARAM_SPEC_FLAGS(spec)) {
+        return;
+    }
+    const GFlagsValue* value = g_flags_get_value_by_nick(G_PARAM_SPEC_FLAGS(spec)->flags_class, nick);
+    if (value == nullptr) {
+        return;
+    }
+    guint flags = 0;
+    g_object_get(playbin, "flags", &flags, nullptr);
+    g_object_set(playbin, "flags", flags & ~value->value, nullptr);
+}
+
 GstPadProbeReturn acceptVideoMeta(GstPad*, GstPadProbeInfo* info, gpointer) {
     GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
     if (query != nullptr && GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION &&
@@ -147,6 +162,13 @@ void GstReader::createVideoElements() {
     pipeline = playbin;
     chunks = ChunkTrack::attach(pipeline.get());
     QS_GST_INFO(fn, "Playbin has been created");
+
+    // Interlaced pictures are delivered as the file stores them, both fields
+    // in one frame at the file's frame rate, as FFmpeg and the Motion-JPEG
+    // reader deliver them: playbin's deinterlacer would make a frame of each
+    // field, twice the frames the file holds, and frame numbers would no
+    // longer be the file's.
+    clearPlaybinFlag(pipeline.get(), "deinterlace");
 
     auto videoSink = makeVideoSink();
     g_object_set(pipeline.get(), "uri", uri.get(), nullptr);

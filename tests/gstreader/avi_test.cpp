@@ -1,5 +1,5 @@
 // AVI files as FFmpeg writes them with B-pictures (MPEG-4 Part 2 plain and
-// packed, H.264 with a B-pyramid, with and without an index): every
+// packed, H.264 with a B-pyramid, interlaced, with and without an index): every
 // delivered frame carries the time its picture is shown at, and a seek to T
 // delivers the picture shown at T. Pictures are held against FFmpeg's decode
 // of the same display number; the test pattern moves, so a neighbour scores
@@ -42,6 +42,8 @@ const AviKind kKinds[] = {
     {"h264aac", "-f lavfi -i sine=duration=4 -c:v libx264 -bf 3 -g 25 -c:a aac -ac 2", false, 100, true},
     {"h264pcm", "-f lavfi -i sine=duration=4 -c:v libx264 -bf 3 -g 25 -c:a pcm_s16le", false, 100, true},
     {"h264opengop", "-c:v libx264 -bf 3 -g 25 -x264-params open-gop=1", false, 100, true},
+    // Both fields in one frame, as a camera stores them.
+    {"h264interlaced", "-c:v libx264 -bf 3 -g 25 -flags +ildct+ilme -x264-params tff=1", false, 100, true},
     {"xvidcut", "-c:v mpeg4 -vtag XVID -bf 2 -g 12 -q:v 8", true, 50, true},
     {"h264cut", "-c:v libx264 -bf 3 -g 25", true, 47, true},
 };

@@ -50,6 +50,16 @@ TEST(GstReaderRead, MotionJpegAviMatchesThePlainDecode) {
     expectSameAsReference(mjpegAviFile());
 }
 
+// An interlaced picture is one frame of both fields, as the file stores it
+// (and FFmpeg decodes it): no deinterlacing into a frame per field, which
+// would double the frame count and rate.
+TEST(GstReaderRead, InterlacedPicturesAreDeliveredAsStored) {
+    expectSameAsReference(makeMedia("interlaced.mkv",
+                                    "videotestsrc num-buffers=4 pattern=ball ! video/x-raw,format=I420,width=64,"
+                                    "height=46,framerate=25/1,interlace-mode=interleaved ! matroskamux ! "
+                                    "filesink location=@OUT@"));
+}
+
 // Rows of 15 bytes arrive padded to 16; the fill byte must not show.
 TEST(GstReaderRead, NarrowFramesDropTheRowPadding) {
     expectSameAsReference(narrowFile());
