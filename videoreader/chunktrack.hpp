@@ -11,9 +11,9 @@
 // counting them from one whose display number is known gives every display
 // number. That one is the keyframe a playback starts from (chunk 0, or the
 // keyframe a seek lands on): its display number is its chunk number, plus,
-// in a plain MPEG-4 Part 2 stream, the B-pictures that follow it in the file
-// but are shown before it, which reference the previous group and are not
-// decoded after a seek. (In a packed bitstream each reference picture sits
+// in a plain MPEG-4 Part 2 stream and an open MPEG-1/2 group, the
+// B-pictures that follow it in the file but are shown before it, which
+// reference the previous group and are not decoded after a seek. (In a packed bitstream each reference picture sits
 // in the chunk of its own display slot. With H.264, after an IDR keyframe as
 // after an open group's intra keyframe, the first picture the decoder
 // delivers is shown at the keyframe's chunk slot.)
@@ -81,7 +81,7 @@ public:
 private:
     ChunkTrack() = default;
 
-    enum class Codec { Other, Mpeg4Part2, H264 };
+    enum class Codec { Other, Mpeg4Part2, Mpeg12, H264 };
 
     GstElement* pipeline_ = nullptr;
     gulong setupHandler_ = 0;

@@ -8,7 +8,7 @@
 // nothing but the reader interface.
 //
 // A frame's time is the time its picture is shown at. For AVI streams whose
-// pictures the decoder reorders (MPEG-4 Part 2, H.264) the reader numbers
+// pictures the decoder reorders (MPEG-1, 2 and 4 Part 2, H.264) the reader numbers
 // the pictures itself (chunktrack.hpp); for the rest it takes the stream time
 // of each buffer. After a seek in such an AVI, the pictures shown well
 // before the target are dropped before their conversion to RGB.

@@ -55,6 +55,32 @@ std::vector<int> vopTypes(const std::uint8_t* data, std::size_t size) {
     return types;
 }
 
+// The first picture of an MPEG-1 or MPEG-2 video chunk (an AVI chunk holds
+// one frame: one picture, or two field pictures of the same frame), as a
+// coding type on the MPEG-4 scale (0 I, 1 P, 2 B; -1 none), and whether a
+// group header before it says the group is closed.
+struct Mpeg12Picture {
+    int type = -1;
+    bool closedGroup = false;
+};
+
+Mpeg12Picture mpeg12Picture(const std::uint8_t* data, std::size_t size) {
+    Mpeg12Picture picture;
+    for (std::size_t i = nextStartCode(data, 0, size); i + 5 < size; i = nextStartCode(data, i + 3, size)) {
+        const std::uint8_t code = data[i + 3];
+        if (code == 0xB8 && i + 7 < size) {
+            // 25 bits of time code, then closed_gop.
+            picture.closedGroup = (data[i + 7] >> 6 & 1) != 0;
+        } else if (code == 0x00) {
+            // 10 bits of temporal reference, then picture_coding_type.
+            const int coding = data[i + 5] >> 3 & 7;
+            picture.type = coding >= 1 && coding <= 3 ? coding - 1 : -1;
+            break;
+        }
+    }
+    return picture;
+}
+
 // The kind of picture an H.264 chunk starts: an IDR picture, another picture
 // made of intra slices only (an open group's keyframe), or neither.
 enum class H264Start { None, Intra, Idr };
@@ -308,8 +334,8 @@ void ChunkTrack::streamCaps(const GstCaps* caps) {
         // DivX 3 is an MS-MPEG-4 variant without B-pictures.
         if (gst_structure_get_int(s, "divxversion", &version) && version >= 4) codec = Codec::Mpeg4Part2;
     } else if (std::strcmp(name, "video/mpeg") == 0 && gst_structure_get_int(s, "mpegversion", &version) &&
-               version == 4 && !(gst_structure_get_boolean(s, "systemstream", &system) && system)) {
-        codec = Codec::Mpeg4Part2;
+               !(gst_structure_get_boolean(s, "systemstream", &system) && system)) {
+        codec = version == 4 ? Codec::Mpeg4Part2 : version == 1 || version == 2 ? Codec::Mpeg12 : Codec::Other;
     }
     gint num = 0;
     gint den = 0;
@@ -329,14 +355,19 @@ bool ChunkTrack::chunk(GstBuffer* buffer) {
     if (size == 0) {
         return sawKeyframe_;  // a dropped-frame placeholder
     }
-    const bool parse = codec_ == Codec::Mpeg4Part2 || !sawKeyframe_;
+    const bool parse = codec_ == Codec::Mpeg4Part2 || codec_ == Codec::Mpeg12 || !sawKeyframe_;
     std::vector<int> types;
     H264Start start = H264Start::None;
+    bool closedGroup = false;
     if (parse) {
         GstMapInfo map;
         if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
             if (codec_ == Codec::Mpeg4Part2) {
                 types = vopTypes(map.data, map.size);
+            } else if (codec_ == Codec::Mpeg12) {
+                const Mpeg12Picture picture = mpeg12Picture(map.data, map.size);
+                if (picture.type >= 0) types.push_back(picture.type);
+                closedGroup = picture.closedGroup;
             } else {
                 start = chunkStart(map.data, map.size, lengthSize_);
             }
@@ -352,7 +383,7 @@ bool ChunkTrack::chunk(GstBuffer* buffer) {
         const bool demuxerKey = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
         // An intra picture that is not IDR starts an open group; the
         // decoder starts from it when the index marks it a keyframe.
-        const bool key = codec_ == Codec::Mpeg4Part2
+        const bool key = codec_ == Codec::Mpeg4Part2 || codec_ == Codec::Mpeg12
                              ? !types.empty() && types.front() == 0
                              : start == H264Start::Idr || (start == H264Start::Intra && demuxerKey);
         if (!key && !(demuxerKey && skipped_ >= kSkipLimit)) {
@@ -366,7 +397,9 @@ bool ChunkTrack::chunk(GstBuffer* buffer) {
                                                       : 0;
         keyPacked_ = types.size() >= 2;
         leadingB_ = 0;
-        countingB_ = codec_ == Codec::Mpeg4Part2 && !keyPacked_;
+        // The B-pictures of a closed group are decoded after a seek too:
+        // the first picture delivered is then the keyframe chunk's own slot.
+        countingB_ = (codec_ == Codec::Mpeg4Part2 && !keyPacked_) || (codec_ == Codec::Mpeg12 && !closedGroup);
     } else if (countingB_) {
         for (int type : types) {
             if (type != 2) {

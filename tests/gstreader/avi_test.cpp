@@ -1,5 +1,6 @@
 // AVI files as FFmpeg writes them with B-pictures (MPEG-4 Part 2 plain and
-// packed, H.264 with a B-pyramid, interlaced, with and without an index): every
+// packed, H.264 with a B-pyramid, interlaced, MPEG-1 and MPEG-2, with and
+// without an index): every
 // delivered frame carries the time its picture is shown at, and a seek to T
 // delivers the picture shown at T. Pictures are held against FFmpeg's decode
 // of the same display number; the test pattern moves, so a neighbour scores
@@ -44,6 +45,11 @@ const AviKind kKinds[] = {
     {"h264opengop", "-c:v libx264 -bf 3 -g 25 -x264-params open-gop=1", false, 100, true},
     // Both fields in one frame, as a camera stores them.
     {"h264interlaced", "-c:v libx264 -bf 3 -g 25 -flags +ildct+ilme -x264-params tff=1", false, 100, true},
+    // MPEG-1 and MPEG-2 video: open groups, a closed one, and no index.
+    {"mpeg1", "-c:v mpeg1video -bf 2 -g 12", false, 100, true},
+    {"mpeg2", "-c:v mpeg2video -bf 2 -g 12", false, 100, true},
+    {"mpeg2closed", "-c:v mpeg2video -bf 2 -g 12 -flags +cgop -sc_threshold 1000000000", false, 100, true},
+    {"mpeg2cut", "-c:v mpeg2video -bf 2 -g 12 -q:v 8", true, 50, true},
     {"xvidcut", "-c:v mpeg4 -vtag XVID -bf 2 -g 12 -q:v 8", true, 50, true},
     {"h264cut", "-c:v libx264 -bf 3 -g 25", true, 47, true},
 };
