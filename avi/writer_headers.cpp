@@ -220,15 +220,18 @@ void Writer::writeHeader(const HeaderCounts& counts, bool provisional) {
         // The filler is never written: it reads back as zero bytes.
         out.fourcc("JUNK").u32(static_cast<std::uint32_t>(headerLength - written - 8));
     }
-    if (!writeAt(0, out.data(), out.size())) return;
     // The first movi list ends after its standard indexes once its RIFF chunk
     // is closed; before that, a recording in progress ends where the last
-    // chunk does.
+    // chunk does. Its size goes out before the RIFF size: a recording killed
+    // between the two writes then has a movi list covering every chunk (a
+    // reader walks it to its end), never a RIFF chunk that ends at the file's
+    // end around a movi list that stops short of it.
     const std::uint64_t moviStart = std::uint64_t(headerLength) + 28;
     const std::uint64_t moviEnd = firstMoviEnd ? firstMoviEnd : writePos;
     char movi[12];
     ByteWriter(movi).fourcc("LIST").u32(numeric_cast<std::uint32_t>(moviEnd - moviStart)).fourcc("movi");
-    writeAt(std::uint64_t(headerLength) + 20, movi, sizeof movi);
+    if (!writeAt(std::uint64_t(headerLength) + 20, movi, sizeof movi)) return;
+    writeAt(0, out.data(), out.size());
 }
 
 }  // namespace detail
