@@ -52,11 +52,11 @@ std::string sinkCaps(std::size_t width, std::size_t height) {
 
 // Clears one of playbin's "flags" by its name.
 void clearPlaybinFlag(GstElement* playbin, const char* nick) {
-    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(playbin), "flags");
-    if (spec == nullptr || !G_IS_PARAM_SPEC_FLAGS(spec)) {
+    GParamSpec* property = g_object_class_find_property(G_OBJECT_GET_CLASS(playbin), "flags");
+    if (property == nullptr || !G_IS_PARAM_SPEC_FLAGS(property)) {
         return;
     }
-    const GFlagsValue* value = g_flags_get_value_by_nick(G_PARAM_SPEC_FLAGS(spec)->flags_class, nick);
+    const GFlagsValue* value = g_flags_get_value_by_nick(G_PARAM_SPEC_FLAGS(property)->flags_class, nick);
     if (value == nullptr) {
         return;
     }

@@ -471,10 +471,11 @@ void GstReader::seekAndQueue(double seconds, std::uint64_t target, double durati
 
 bool GstReader::convertYuv(const GstVideoInfo& info, GstBuffer* buffer, bool rowMajorInterleaved,
                            void* destination) {
+    static const char* const fn = "copyBitmapData";  // the log names the step of delivering a frame
     // A buffer too short for the planes its caps describe is no frame: it is
     // consumed as a failed read, never read beyond its end.
     if (gst_buffer_get_video_meta(buffer) == nullptr && gst_buffer_get_size(buffer) < GST_VIDEO_INFO_SIZE(&info)) {
-        QS_GST_WARNING("copyBitmapData", "Received a buffer of size %lu that does not hold a %lux%lu picture!",
+        QS_GST_WARNING(fn, "Received a buffer of size %lu that does not hold a %lux%lu picture!",
                        static_cast<unsigned long>(gst_buffer_get_size(buffer)), static_cast<unsigned long>(width),
                        static_cast<unsigned long>(height));
         return false;
@@ -542,10 +543,10 @@ bool GstReader::copyBitmapData(GstSample* sample, bool rowMajorInterleaved, void
         return false;
     }
 
-    const std::vector<void*> destinations{destination};
     if (planarYuv) {
         return convertYuv(info, buffer, rowMajorInterleaved, destination);
     }
+    const std::vector<void*> destinations{destination};
     const std::size_t frameSize = frame->getFrameSize();
     const std::size_t bufferSize = gst_buffer_get_size(buffer);
     if (bufferSize == frameSize) {
